@@ -1,0 +1,94 @@
+// The carried archive: stored form, decoded form and the operations on it.
+//
+// Stored archive (the bytes of resource RCDATA 101), little-endian:
+//   [0, 16)   RC4 key, plain
+//   [16, 20)  entry count (enciphered)
+//   [20, ...) entries back to back (enciphered): a 592-byte header with the
+//             layout of WIN32_FIND_DATAW, whose nFileSizeHigh holds the length
+//             of the compressed data that follows it, then that data.
+// Everything from offset 16 to the end is one RC4 stream.
+//
+// Decoded archive (PayloadArchive): one block, [0,4) the count, then for each
+// entry its header (nFileSizeHigh set to 0) and nFileSizeLow decoded bytes,
+// back to back with no padding. Headers are therefore not aligned: every field
+// is read through PayloadEntry's accessors, never through a struct cast.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "state/text.h"
+
+namespace quentar {
+
+// Layout of one entry header (the fields of WIN32_FIND_DATAW).
+namespace entry_layout {
+constexpr size_t kAttributes = 0;
+constexpr size_t kCreationTime = 4;
+constexpr size_t kLastAccessTime = 12;
+constexpr size_t kLastWriteTime = 20;
+constexpr size_t kFileSizeHigh = 28;
+constexpr size_t kFileSizeLow = 32;
+constexpr size_t kReserved0 = 36;
+constexpr size_t kReserved1 = 40;
+constexpr size_t kFileName = 44;           // 260 UTF-16 units, NUL-terminated
+constexpr size_t kFileNameUnits = 260;
+constexpr size_t kAlternateFileName = 564; // 14 UTF-16 units
+constexpr size_t kAlternateFileNameUnits = 14;
+constexpr size_t kHeaderSize = 592;
+}  // namespace entry_layout
+
+constexpr size_t kKeySize = 16;
+constexpr size_t kCountOffset = 16;
+constexpr size_t kFirstEntryOffset = 20;
+// Error code raised when an entry cannot be decoded; the fatal-error path
+// shows string (code - 777), "Unexpected error 1".
+constexpr int32_t kPayloadDecodeError = 1040;
+
+// A view of one decoded entry: a pointer to its header inside the decoded
+// block. The empty value (no header) stands for "none".
+class PayloadEntry {
+public:
+    PayloadEntry() = default;
+    explicit PayloadEntry(const uint8_t* header) : header_(header) {}
+
+    explicit operator bool() const { return header_ != nullptr; }
+    const uint8_t* Header() const { return header_; }
+
+    uint32_t Attributes() const;
+    uint64_t CreationTime() const;     // FILETIME as one 64-bit count
+    uint64_t LastAccessTime() const;
+    uint64_t LastWriteTime() const;
+    uint32_t FileSizeLow() const;      // decoded data length
+    // The name up to its NUL (at most 260 units are read).
+    U16String FileName() const;
+    // The decoded data: FileSizeLow() bytes.
+    const uint8_t* Data() const { return header_ + entry_layout::kHeaderSize; }
+
+    friend bool operator==(const PayloadEntry& a, const PayloadEntry& b) { return a.header_ == b.header_; }
+    friend bool operator!=(const PayloadEntry& a, const PayloadEntry& b) { return !(a == b); }
+
+private:
+    const uint8_t* header_ = nullptr;
+};
+
+// The decoded block. Entry views handed out stay valid as long as the block.
+class PayloadArchive {
+public:
+    PayloadArchive(std::unique_ptr<uint8_t[]> block, size_t size) : block_(std::move(block)), size_(size) {}
+
+    uint32_t Count() const;
+    const uint8_t* Block() const { return block_.get(); }
+    size_t Size() const { return size_; }
+    // The first entry, or none when the archive is empty.
+    PayloadEntry First() const;
+    // The entry after `e`, or none after the last one.
+    PayloadEntry Next(PayloadEntry e) const;
+
+private:
+    std::unique_ptr<uint8_t[]> block_;
+    size_t size_;
+};
+
+}  // namespace quentar

@@ -1,0 +1,56 @@
+// The one record of installation state that the application object and every
+// wizard page share. The sheet owns it for the whole run; pages read and write
+// its fields directly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "payload/payload_archive.h"
+#include "state/file_version.h"
+#include "state/text.h"
+
+namespace quentar {
+
+struct InstallState {
+    // Navigation: the template ids of the pages the wizard visits, in order.
+    // Empty until the welcome page is left with Next; afterwards it starts
+    // with the welcome page's id.
+    std::vector<uint32_t> pagePath;
+
+    // The decoded payload; none until it is loaded. Owned here and kept until
+    // the process ends, so entry views into it stay valid.
+    std::unique_ptr<PayloadArchive> payload;
+
+    // Earlier installation and versions.
+    bool installedFound = false;
+    FileVersion installedVersion;
+    FileVersion setupVersion;
+
+    // Choices.
+    bool installArecontRuntime = false;
+    bool installAxisRuntime = false;
+    bool startApplication = false;
+
+    // Results of the installation.
+    U16String runDirectory;
+    U16String runPath;
+
+    U16String destinationFolder;
+    U16String applicationPath;
+    U16String programFolderName;
+    U16String programFolderPath;
+    bool createDesktopShortcut = false;
+    U16String uninstallKeyPath;
+
+    // Lists kept free of entries equal under A-Z folding (AddUnique only).
+    StringList installedFolders;
+    StringList installedFiles;
+    StringList replacedFiles;
+
+    // The entry of the application executable; none whenever payload is none.
+    PayloadEntry applicationEntry;
+};
+
+}  // namespace quentar
