@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+
+#include "state/text.h"
 
 namespace quentar {
 
@@ -26,5 +29,19 @@ struct FileVersion {
     friend bool operator!=(const FileVersion& a, const FileVersion& b) { return Compare(a, b) != 0; }
     bool IsZero() const { return parts[0] == 0 && parts[1] == 0 && parts[2] == 0 && parts[3] == 0; }
 };
+
+}  // namespace quentar
+
+namespace quentar {
+
+// Reads the file version out of the bytes of a version resource: the first
+// fixed-file-information signature 0xFEEF04BD found while the scan position
+// plus 52 stays below the size. The resource must be longer than 52 bytes.
+// Returns false (and leaves `out` alone) when there is no such record.
+bool ScanFixedFileVersion(const uint8_t* resource, size_t size, FileVersion& out);
+
+// Replaces the first four "%i" of `format` with major, minor, build and
+// revision ("%%" stands for one "%").
+U16String FormatVersionText(U16View format, const FileVersion& version);
 
 }  // namespace quentar

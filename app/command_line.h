@@ -1,0 +1,29 @@
+// The command line of the setup program: "/update", "/wh" and "/exe", each
+// written as key, colon, value. Anything else is ignored; malformed arguments
+// are never errors.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "state/text.h"
+
+namespace quentar {
+
+struct UpdateArguments {
+    bool updateMode = false;     // "/update:" was given
+    U16String updateExePath;     // "/exe:" value
+    U16String updateExeFolder;   // updateExePath before its last backslash (index >= 1)
+    uint32_t updateWindow = 0;   // "/wh:" value, low 32 bits
+};
+
+// Reads the arguments after argv[0] (already split and unquoted by the
+// runtime). A key given twice applies again from the later value.
+UpdateArguments ParseCommandLine(const std::vector<U16String>& argv);
+
+// The value read as a signed 64-bit decimal number the way the C runtime's
+// wide strtoll reads it: leading white space skipped, optional sign, digits up
+// to the first non-digit, 0 without digits, saturating on overflow.
+int64_t ParseDecimal64(U16View text);
+
+}  // namespace quentar

@@ -1,0 +1,39 @@
+// The application object: prepares the process, reads the command line,
+// runs the wizard and starts the installed application afterwards. It is also
+// the last stop of fatal errors.
+#pragma once
+
+#include <exception>
+#include <vector>
+
+#include "app/command_line.h"
+#include "platform/framework/win_app.h"
+
+namespace quentar {
+
+class CSetupApp : public CWinApp {
+public:
+    BOOL InitInstance() override;
+
+    // Shows a fatal error in a box captioned "Error" and ends the process
+    // with exit code 2, at once.
+    void OnUncaughtException(std::exception_ptr error) override;
+
+    // The update fields, set only by the command-line parser.
+    bool updateMode = false;
+    U16String updateExePath;
+    U16String updateExeFolder;
+    uint32_t updateWindow = 0;
+
+private:
+    UpdateArguments arguments_;
+};
+
+// The runtime's wide argument vector as UTF-16 strings (argv[0] included).
+std::vector<U16String> RuntimeArguments();
+
+// Starts `runPath` in `runDirectory` the way the wizard's end does; on
+// failure tells the user with the system's reason. Returns whether it started.
+bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory);
+
+}  // namespace quentar

@@ -1,0 +1,9 @@
+#include "pages/setup_dest.h"
+
+#include "app/resources/resource_ids.h"
+
+namespace quentar {
+
+CSetupDest::CSetupDest() : CSetupPage(IDD_DESTINATION) {}
+
+}  // namespace quentar

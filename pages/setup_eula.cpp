@@ -1,0 +1,9 @@
+#include "pages/setup_eula.h"
+
+#include "app/resources/resource_ids.h"
+
+namespace quentar {
+
+CSetupEula::CSetupEula() : CSetupPage(IDD_LICENSE) {}
+
+}  // namespace quentar

@@ -1,0 +1,95 @@
+#include "pages/setup_start.h"
+
+#include "app/resources/resource_ids.h"
+#include "payload/load_payload.h"
+#include "platform/framework/win_app.h"
+#include "platform/resources.h"
+#include "wizard/page_path.h"
+
+namespace quentar {
+
+CSetupStart::CSetupStart(bool updateMode) : CSetupPage(updateMode ? IDD_WELCOME_UPDATE : IDD_WELCOME) {
+    OnClicked(IDC_APPLICATION_BOX, [this] { OnApplicationBoxClicked(); });
+    OnClicked(IDC_AXIS_BOX, [this] { OnComponentBoxClicked(); });
+    OnClicked(IDC_ARECONT_BOX, [this] { OnComponentBoxClicked(); });
+}
+
+void CSetupStart::DoDataExchange(CDataExchange* dx) {
+    CSetupPage::DoDataExchange(dx);
+    DDX_Control(dx, IDC_VERSION_TEXT, versionText);
+    DDX_Control(dx, IDC_APPLICATION_BOX, applicationBox);
+    DDX_Control(dx, IDC_AXIS_BOX, axisBox);
+    DDX_Control(dx, IDC_ARECONT_BOX, arecontBox);
+}
+
+BOOL CSetupStart::OnInitDialog() {
+    CSetupPage::OnInitDialog();
+    if (CWinApp* app = CWinApp::Current()) app->m_hMainWnd = sheet->GetSafeHwnd();
+    sheet->SetWizardButtons(0);
+
+    ReadFileVersion(nullptr, State().setupVersion);
+    versionText.SetWindowText(FormatVersionText(versionText.GetWindowText(), State().setupVersion));
+
+    applicationBox.EnableWindow(FALSE);
+    axisBox.EnableWindow(FALSE);
+    arecontBox.EnableWindow(FALSE);
+    SetTimer(kLoadTimer, 100);
+    return TRUE;
+}
+
+BOOL CSetupStart::OnSetActive() { return CSetupPage::OnSetActive(); }
+
+void CSetupStart::OnTimer(UINT_PTR id) {
+    if (id != kLoadTimer) return;
+    KillTimer(kLoadTimer);
+    if (!loadPending) return;
+    loadPending = false;
+
+    CWaitCursor wait;
+    const DWORD t0 = ::GetTickCount();
+    InstallState& state = State();
+    LoadPayload(state);
+    state.applicationEntry = FindEntry(kApplicationEntryName, state);
+
+    if (sheet->arguments.updateMode) {
+        applicationBox.SetCheck(BST_CHECKED);
+        arecontBox.SetCheck(BST_CHECKED);
+    } else {
+        // No earlier installation is looked for yet: the application is
+        // proposed as on a machine without it.
+        applicationBox.SetCheck(BST_CHECKED);
+    }
+    OnApplicationBoxClicked();
+
+    // Loading is followed by a pause as long as the loading took, at most
+    // 2 s, so that the greeting can be read before the choice appears.
+    const DWORD elapsed = ::GetTickCount() - t0;
+    ::Sleep(elapsed < 2000 ? elapsed : 2000);
+
+    applicationBox.EnableWindow(TRUE);
+    axisBox.EnableWindow(TRUE);
+    arecontBox.EnableWindow(TRUE);
+    sheet->SetWizardButtons(PSWIZB_NEXT);
+}
+
+void CSetupStart::OnApplicationBoxClicked() {
+    arecontBox.SetCheck(applicationBox.GetCheck());
+    arecontBox.EnableWindow(FALSE);
+    OnComponentBoxClicked();
+}
+
+void CSetupStart::OnComponentBoxClicked() {
+    const bool anything = applicationBox.GetCheck() == BST_CHECKED || axisBox.GetCheck() == BST_CHECKED;
+    sheet->SetWizardButtons(anything ? PSWIZB_NEXT : 0);
+    State().installArecontRuntime = arecontBox.GetCheck() == BST_CHECKED;
+}
+
+LRESULT CSetupStart::OnWizardNext() {
+    InstallState& state = State();
+    state.installAxisRuntime = axisBox.GetCheck() == BST_CHECKED;
+    BuildPagePath(state, sheet->arguments.updateMode, applicationBox.GetCheck() == BST_CHECKED,
+                  state.installAxisRuntime);
+    return NextPageId(state, TemplateId());
+}
+
+}  // namespace quentar

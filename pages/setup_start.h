@@ -1,0 +1,33 @@
+// The welcome page: greets the user with the setup program's version, loads
+// the payload once it is shown, proposes the components and builds the page
+// path on Next. Dialog 107, or 231 in update mode.
+#pragma once
+
+#include "wizard/setup_page.h"
+
+namespace quentar {
+
+class CSetupStart : public CSetupPage {
+public:
+    explicit CSetupStart(bool updateMode);
+
+    void DoDataExchange(CDataExchange* dx) override;
+    BOOL OnInitDialog() override;
+    BOOL OnSetActive() override;
+    LRESULT OnWizardNext() override;
+    void OnTimer(UINT_PTR id) override;
+
+private:
+    static constexpr UINT_PTR kLoadTimer = 12;
+
+    void OnApplicationBoxClicked();
+    void OnComponentBoxClicked();
+
+    bool loadPending = true;
+    CStatic versionText;
+    CButton applicationBox;
+    CButton axisBox;
+    CButton arecontBox;
+};
+
+}  // namespace quentar

@@ -1,0 +1,84 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace quentar {
+namespace {
+
+struct CommandLineCase {
+    const char* name;
+    std::vector<U16String> args;  // without argv[0]
+    bool updateMode;
+    const char16_t* exePath;
+    const char16_t* exeFolder;
+    uint32_t window;
+};
+
+class CommandLineTable : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLineTable, ParsesIntoUpdateFields) {
+    const CommandLineCase& c = GetParam();
+    std::vector<U16String> argv{u"Setup.exe"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const UpdateArguments a = ParseCommandLine(argv);
+    EXPECT_EQ(a.updateMode, c.updateMode);
+    EXPECT_EQ(a.updateExePath, U16String(c.exePath));
+    EXPECT_EQ(a.updateExeFolder, U16String(c.exeFolder));
+    EXPECT_EQ(a.updateWindow, c.window);
+}
+
+const CommandLineCase kCases[] = {
+    {"none", {}, false, u"", u"", 0},
+    {"upper_case_key", {u"/UPDATE:x"}, true, u"", u"", 0},
+    {"no_slash", {u"update:x"}, false, u"", u"", 0},
+    {"no_colon", {u"/update"}, false, u"", u"", 0},
+    {"colon_first", {u":x"}, false, u"", u"", 0},
+    {"empty_argument", {u""}, false, u"", u"", 0},
+    {"empty_value", {u"/update:"}, true, u"", u"", 0},
+    {"unknown_key", {u"/silent:1", u"/exe"}, false, u"", u"", 0},
+    {"window_blanks", {u"/wh:  1234"}, false, u"", u"", 1234},
+    {"window_quoted", {u"/wh:\"1234\""}, false, u"", u"", 1234},
+    {"window_quoted_blanks", {u"/wh: \"1234\"  "}, false, u"", u"", 1234},
+    {"window_letters", {u"/wh:abc"}, false, u"", u"", 0},
+    {"window_digits_then_text", {u"/wh:12ab3"}, false, u"", u"", 12},
+    {"window_low_32_bits", {u"/wh:4294967297"}, false, u"", u"", 1},
+    {"window_minus_one", {u"/wh:-1"}, false, u"", u"", 0xFFFFFFFFu},
+    {"window_plus", {u"/wh:+77"}, false, u"", u"", 77},
+    {"window_saturates", {u"/wh:99999999999999999999999"}, false, u"", u"", 0xFFFFFFFFu},
+    {"window_saturates_negative", {u"/wh:-99999999999999999999999"}, false, u"", u"", 0},
+    {"window_key_mixed_case", {u"/Wh:5"}, false, u"", u"", 5},
+    {"exe_full_path", {u"/exe:C:\\Apps\\Quentar\\Quentar.exe"}, false,
+     u"C:\\Apps\\Quentar\\Quentar.exe", u"C:\\Apps\\Quentar", 0},
+    {"exe_quoted", {u"/exe:\"C:\\Apps\\Quentar\\Quentar.exe\""}, false,
+     u"C:\\Apps\\Quentar\\Quentar.exe", u"C:\\Apps\\Quentar", 0},
+    {"exe_colon_in_value", {u"/EXE:C:\\A\\b.exe"}, false, u"C:\\A\\b.exe", u"C:\\A", 0},
+    {"exe_bare_name", {u"/exe:Quentar.exe"}, false, u"Quentar.exe", u"", 0},
+    {"exe_backslash_at_zero", {u"/exe:\\Quentar.exe"}, false, u"\\Quentar.exe", u"", 0},
+    {"exe_twice_keeps_folder", {u"/exe:C:\\A\\b.exe", u"/exe:c.exe"}, false, u"c.exe", u"C:\\A", 0},
+    {"exe_twice_replaces_folder", {u"/exe:C:\\A\\b.exe", u"/exe:D:\\B\\c.exe"}, false,
+     u"D:\\B\\c.exe", u"D:\\B", 0},
+    {"full_update", {u"/update:1", u"/wh:656", u"/exe:C:\\Q\\Quentar.exe"}, true,
+     u"C:\\Q\\Quentar.exe", u"C:\\Q", 656},
+    {"later_window_wins", {u"/wh:1", u"/wh:2"}, false, u"", u"", 2},
+    // Only A-Z are folded: a key with a non-ASCII capital stays unknown.
+    {"non_ascii_key_not_folded", {u"/\u0130xe:C:\\A\\b.exe"}, false, u"", u"", 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Arguments, CommandLineTable, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ParseDecimal64, MatchesRuntimeConversion) {
+    EXPECT_EQ(ParseDecimal64(u""), 0);
+    EXPECT_EQ(ParseDecimal64(u"-"), 0);
+    EXPECT_EQ(ParseDecimal64(u"\t\n 42x"), 42);
+    EXPECT_EQ(ParseDecimal64(u"9223372036854775807"), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(ParseDecimal64(u"9223372036854775808"), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(ParseDecimal64(u"-9223372036854775808"), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(ParseDecimal64(u"-9223372036854775809"), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(ParseDecimal64(u"- 5"), 0);
+}
+
+}  // namespace
+}  // namespace quentar

@@ -1,0 +1,4 @@
+/* A small console program standing in for the companion registration tool
+   and the runtime redistributable of the sample payload: it does nothing and
+   ends with exit code 0. */
+int main(void) { return 0; }

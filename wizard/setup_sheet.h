@@ -1,0 +1,34 @@
+// The wizard sheet: caption "Quentar Setup", the program icon, the bold font
+// of marked texts, and the one InstallState of the run.
+#pragma once
+
+#include "app/command_line.h"
+#include "platform/framework/property_sheet.h"
+#include "platform/unique_resource.h"
+#include "state/install_state.h"
+
+namespace quentar {
+
+class CSetup : public CPropertySheet {
+public:
+    // `arguments` are the application object's update fields; they outlive
+    // the sheet.
+    explicit CSetup(const UpdateArguments& arguments);
+    ~CSetup() override;
+
+    BOOL OnInitDialog() override;
+
+    // The sheet's dialog font with weight 700. Created before the first page
+    // applies its markers, whichever of the sheet's initialisation and the
+    // first page's comes first; null only before the sheet window exists.
+    HFONT BoldFont();
+
+    const UpdateArguments& arguments;
+    InstallState installState;
+
+private:
+    HICON icon_ = nullptr;  // shared resource icon: never destroyed
+    UniqueFont boldFont_;
+};
+
+}  // namespace quentar
