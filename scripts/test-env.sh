@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Runs a command inside the Windows test environment of a build tree:
+#   scripts/test-env.sh BUILD_DIR COMMAND [ARGS...]
+# - a throwaway Wine prefix, BUILD_DIR/wine/prefix, made anew once per call
+#   (FRESH_PREFIX=0 reuses an existing one);
+# - HOME inside BUILD_DIR/wine/home (the prefix's Desktop and Documents
+#   point there), no menu entries written into the Linux home;
+# - a virtual X display (Xvfb) of its own, so windows never reach the user's
+#   screen and tests see the same display everywhere;
+# - a persistent wineserver for the duration, so each program starts fast.
+set -euo pipefail
+
+build_dir=$(cd "$1" && pwd)
+shift
+
+wine_dir="$build_dir/wine"
+export WINEPREFIX="$wine_dir/prefix"
+export HOME="$wine_dir/home"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mshtml=d;mscoree=d"
+export XDG_RUNTIME_DIR="$wine_dir/runtime"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+# A display of our own: the first free number from 90 on.
+display=""
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "test-env: no free X display number" >&2; exit 1; }
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display"
+
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  kill "$xvfb_pid" >/dev/null 2>&1 || true
+  wait "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+for _ in $(seq 1 50); do
+  [ -e "/tmp/.X11-unix/X$display" ] && break
+  sleep 0.1
+done
+
+if [ "${FRESH_PREFIX:-1}" = 1 ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  echo "test-env: creating the Wine prefix $WINEPREFIX" >&2
+  timeout 300 wineboot -i >/dev/null 2>&1
+  # Without a window manager every hide or close costs ~2 s: let Wine manage.
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+fi
+wineserver -p >/dev/null 2>&1 || true
+
+set +e
+"$@"
+rc=$?
+set -e
+exit $rc
