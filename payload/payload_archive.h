@@ -17,7 +17,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "payload/decompress.h"
 #include "state/text.h"
 
 namespace quentar {
@@ -90,5 +93,81 @@ private:
     std::unique_ptr<uint8_t[]> block_;
     size_t size_;
 };
+
+struct InstallState;
+
+// ---- Decoding -------------------------------------------------------------
+
+enum class DecodeStatus : uint8_t {
+    NoArchive,  // resource of 20 bytes or less: nothing to load, not an error
+    Ok,         // `archive` holds the decoded block
+    Malformed,  // the caller raises kPayloadDecodeError; `fault` says why
+};
+
+enum class DecodeFault : uint8_t {
+    None,
+    CountTopBit,       // entry count >= 2^31
+    HeaderPastEnd,     // an entry header runs past the end of the resource
+    DataPastEnd,       // an entry's compressed data runs past the end
+    SizeBeyondData,    // nFileSizeLow > 65 * nFileSizeHigh: can never decode
+    TooLarge,          // 4 + sum(592 + nFileSizeLow) exceeds the address space or maxBlockSize
+    OutOfMemory,       // the private copy or the decoded block cannot be allocated
+    Decompress,        // the entry's data is not a valid token stream (see `lz`)
+};
+
+struct DecodeResult {
+    DecodeStatus status = DecodeStatus::NoArchive;
+    DecodeFault fault = DecodeFault::None;
+    // Zero-based index of the entry at fault (meaningful when Malformed and
+    // fault is neither CountTopBit nor TooLarge nor a failed private copy).
+    uint32_t entryIndex = 0;
+    // That entry's name when its header could be read, else empty.
+    U16String entryName;
+    // Details of a Decompress fault.
+    LzResult lz;
+    // The decoded archive when status is Ok, else null.
+    std::unique_ptr<PayloadArchive> archive;
+
+    // One line naming what is wrong and where, e.g.
+    // "entry 2 (\"help.pdf\"): back-reference distance 9 reaches before the
+    // output (5 bytes produced) at compressed offset 17".
+    std::string Describe() const;
+};
+
+struct DecodeOptions {
+    // When not null, receives every entry's stored nFileSizeHigh (the
+    // compressed length), which the decoded block no longer holds; filled as
+    // far as the walk got, also on failure.
+    std::vector<uint32_t>* storedLengths = nullptr;
+    // Largest decoded block accepted (TooLarge above it). The default is the
+    // address space's limit; a caller with a tighter budget sets less.
+    uint64_t maxBlockSize = static_cast<uint64_t>(PTRDIFF_MAX);
+};
+
+// Deciphers and decodes a stored archive (the whole resource, key included).
+//
+// Contract:
+// - `resource` points to `size` readable bytes (may be null when size is 0);
+//   it is only read, never changed.
+// - size <= 20: NoArchive, nothing allocated.
+// - Otherwise Ok with the decoded block, or Malformed. The count and every
+//   length are checked against the resource and against the address space
+//   before anything is read or allocated, so a hostile resource can neither
+//   make the decoder read outside it nor crash it through a failed
+//   allocation. Every entry must decompress to exactly nFileSizeLow bytes.
+// - The block is at most 4 + 592 * count + 65 * (size - 20) bytes: an entry
+//   whose size its compressed data cannot produce is refused before
+//   allocating.
+// - Bytes after the last entry are ignored (the format has no trailer).
+// Peak memory: one private deciphered copy of size - 16 bytes plus the
+// decoded block; the copy is released before returning.
+DecodeResult DecodeArchive(const uint8_t* resource, size_t size,
+                           const DecodeOptions& options = DecodeOptions());
+
+// The first entry whose cFileName equals `name`, folding only A-Z; none when
+// no archive is loaded or no entry matches. The name is compared up to its
+// NUL, or over all 260 units when the field holds no NUL.
+PayloadEntry FindEntry(U16View name, const PayloadArchive* archive);
+PayloadEntry FindEntry(U16View name, const InstallState& state);
 
 }  // namespace quentar
