@@ -40,7 +40,7 @@ namespace quentar {
     /* Registry */                                                                                     \
     X(LSTATUS, RegCreateKeyExW,                                                                        \
       (HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,       \
-       const SECURITY_ATTRIBUTES* security, PHKEY result, LPDWORD disposition),                       \
+       LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition),                       \
       (key, subKey, reserved, keyClass, options, access, security, result, disposition))              \
     X(LSTATUS, RegOpenKeyExW, (HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result),  \
       (key, subKey, options, access, result))                                                          \

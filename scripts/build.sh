@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the trees:  scripts/build.sh [native] [asan] [win32] [fuzz]
+#   native  build/native       host build: portable core, tests, archive tool
+#   asan    build/native-asan  the same under address and UB sanitizers
+#   win32   build/win32        Setup.exe (build/win32/Setup.exe), Windows tests
+#   fuzz    build/fuzz         libFuzzer targets and the corpus replay (clang)
+# Settings pass through the environment: SETUP_VERSION, SETUP_PAYLOAD_FILES,
+# SETUP_PAYLOAD_ARCHIVE (see README), BUILD_TYPE (default RelWithDebInfo).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=${JOBS:-$(nproc)}
+build_type=${BUILD_TYPE:-RelWithDebInfo}
+common=(-DCMAKE_BUILD_TYPE="$build_type")
+[ -n "${SETUP_VERSION:-}" ] && common+=(-DSETUP_VERSION="$SETUP_VERSION")
+
+configure_and_build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "${common[@]}" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+  cmake --build "$dir" -j "$jobs"
+}
+
+mkdir -p build
+for tree in "${@:-native win32}"; do
+  for t in $tree; do
+    case "$t" in
+      native) configure_and_build build/native ;;
+      asan) configure_and_build build/native-asan -DSETUP_SANITIZE=ON ;;
+      win32)
+        [ -x build/native/tools/setup-payload/setup-payload ] || configure_and_build build/native
+        configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+          -DSETUP_PAYLOAD_TOOL="$PWD/build/native/tools/setup-payload/setup-payload" \
+          -DSETUP_PAYLOAD_FILES="${SETUP_PAYLOAD_FILES:-}" -DSETUP_PAYLOAD_ARCHIVE="${SETUP_PAYLOAD_ARCHIVE:-}"
+        ;;
+      fuzz) CC=clang CXX=clang++ configure_and_build build/fuzz -DSETUP_FUZZ=ON ;;
+      *) echo "build.sh: unknown tree '$t'" >&2; exit 2 ;;
+    esac
+  done
+done
