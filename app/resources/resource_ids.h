@@ -1,0 +1,53 @@
+/* Resource and control identifiers of Setup.exe. Included by the resource
+   script and by the code, so it holds nothing but #defines. */
+#ifndef QUENTAR_RESOURCE_IDS_H
+#define QUENTAR_RESOURCE_IDS_H
+
+/* Dialog templates (a page is identified by its template id). */
+#define IDD_WELCOME          107
+#define IDD_LICENSE          224
+#define IDD_DESTINATION      227
+#define IDD_PROGRESS         228
+#define IDD_DONE             229
+#define IDD_AXIS             230
+#define IDD_WELCOME_UPDATE   231
+
+/* Artwork and data. */
+#define IDI_SETUP            128
+#define IDB_BANNER           227
+#define IDR_PAYLOAD          101
+
+/* String table. */
+#define IDS_FIELD_EMPTY          206
+#define IDS_UNINSTALL_KEY_FAILED 207
+#define IDS_PATH_MISSING         211
+#define IDS_PATH_CREATE_FAILED   212
+#define IDS_RUN_FAILED           213
+#define IDS_SHEET_CAPTION        260
+#define IDS_UNEXPECTED_ERROR     263
+#define IDS_CREATE_FILE_FAILED   264
+#define IDS_ILLEGAL_CHARACTERS   266
+#define IDS_ADMIN_REQUIRED       267
+
+/* Welcome page (107, 231). */
+#define IDC_VERSION_TEXT     1127
+#define IDC_APPLICATION_BOX  1128
+#define IDC_AXIS_BOX         1129
+#define IDC_ARECONT_BOX      1130
+/* Licence-agreement page (224). */
+#define IDC_LICENSE_TEXT     1130
+#define IDC_DISAGREE         1131
+#define IDC_AGREE            1132
+/* Destination page (227). */
+#define IDC_DESKTOP_BOX      1003
+#define IDC_DESTINATION      1141
+#define IDC_BROWSE           1142
+#define IDC_PROGRAM_FOLDER   1143
+/* Progress page (228). */
+#define IDC_PROGRESS         1035
+/* Finish page (229). */
+#define IDC_START_BOX        1000
+#define IDC_FINISH_HINT      1001
+#define IDC_RUNTIME_HINT     1002
+
+#endif
