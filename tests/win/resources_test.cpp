@@ -3,7 +3,8 @@
 // dialog templates.
 //
 // Needs SETUP_EXE_PATH (wide string literal, the built Setup.exe) and
-// SETUP_VERSION_PARTS (the four version numbers, comma-separated).
+// SETUP_VERSION_PARTS (the four version numbers, comma-separated), from the
+// build's test_paths.h or as compile definitions.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,10 @@
 #include <vector>
 
 #include "dialog_template.h"
+
+#if __has_include("test_paths.h")
+#include "test_paths.h"
+#endif
 
 #ifndef SETUP_EXE_PATH
 #error "SETUP_EXE_PATH must name the Setup.exe under test"
