@@ -1,0 +1,106 @@
+#include "tool_support.h"
+
+#include <cstdio>
+
+namespace setup_payload {
+
+namespace {
+
+constexpr uint64_t kFileTimeOfUnixEpoch = 116444736000000000ull;
+constexpr uint64_t kTicksPerSecond = 10000000ull;
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's
+// civil_from_days).
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    y = static_cast<int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+}
+
+}  // namespace
+
+bool ParseKey(const std::string& hex, quentar::ArchiveKey& key) {
+    if (hex.size() != 2 * key.size()) return false;
+    for (size_t k = 0; k < key.size(); ++k) {
+        const int hi = HexValue(hex[2 * k]);
+        const int lo = HexValue(hex[2 * k + 1]);
+        if (hi < 0 || lo < 0) return false;
+        key[k] = static_cast<uint8_t>(hi << 4 | lo);
+    }
+    return true;
+}
+
+bool ParseEpoch(const std::string& text, uint64_t& seconds) {
+    // The largest FILETIME is 2^64 - 1 ticks; stay below it.
+    const uint64_t limit = (UINT64_MAX - kFileTimeOfUnixEpoch) / kTicksPerSecond;
+    if (text.empty() || text.size() > 20) return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        if (v > (limit - static_cast<uint64_t>(c - '0')) / 10) return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    seconds = v;
+    return true;
+}
+
+uint64_t FileTimeFromUnix(uint64_t seconds) { return kFileTimeOfUnixEpoch + seconds * kTicksPerSecond; }
+
+std::string FormatFileTime(uint64_t fileTime) {
+    const int64_t ticks = static_cast<int64_t>(fileTime / kTicksPerSecond) - static_cast<int64_t>(kFileTimeOfUnixEpoch / kTicksPerSecond);
+    const uint64_t fraction = fileTime % kTicksPerSecond;
+    int64_t days = ticks / 86400;
+    int64_t rest = ticks % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        days -= 1;
+    }
+    int64_t y;
+    unsigned m, d;
+    CivilFromDays(days, y, m, d);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u", static_cast<long long>(y), m, d,
+                  static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60), static_cast<unsigned>(rest % 60));
+    std::string out = text;
+    if (fraction != 0) {
+        std::snprintf(text, sizeof text, ".%07llu", static_cast<unsigned long long>(fraction));
+        out += text;
+    }
+    return out + "Z";
+}
+
+const char* EntryNameProblem(quentar::U16View name) {
+    if (name.empty()) return "is empty";
+    if (name.size() > quentar::kMaxEntryNameUnits) return "is longer than 259 UTF-16 units";
+    if (name == u"." || name == u"..") return "is a folder reference";
+    for (char16_t c : name) {
+        if (c == u'/' || c == u'\\') return "contains a path separator";
+        if (c == u':') return "contains a drive colon";
+        if (c < 0x20 || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' || c == u'*') {
+            return "contains a character Windows refuses in file names";
+        }
+    }
+    return nullptr;
+}
+
+const char* StoredNameProblem(quentar::PayloadEntry entry) {
+    const quentar::U16String name = entry.FileName();
+    if (name.size() >= quentar::entry_layout::kFileNameUnits) return "is not NUL-terminated";
+    return EntryNameProblem(name);
+}
+
+}  // namespace setup_payload
