@@ -116,6 +116,7 @@ protected:
         const HWND dialog = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), host_,
                                                  &PageOnTemplate::Proc, 0);
         ASSERT_NE(dialog, nullptr);
+        ::EnableWindow(dialog, TRUE);  // page templates are disabled until a sheet shows them
         page_->Attach(dialog);
         sheet_ = std::make_unique<CSetup>(arguments_);
         sheet_->Attach(host_);
@@ -187,10 +188,11 @@ TEST_F(PageOnTemplate, MarkedTextsTurnBoldWithoutTheirMark) {
     EXPECT_EQ(CWnd::WindowText(application), u"Quentar Software");
 }
 
-TEST_F(PageOnTemplate, RequiredFieldRefusesBlanks) {
+TEST_F(PageOnTemplate, RequiredFieldRefusesBlanksAndFocusesTheField) {
     Create(IDD_DESTINATION);
     ::ShowWindow(host_, SW_SHOW);
     ::ShowWindow(page_->GetSafeHwnd(), SW_SHOW);
+    ::SetForegroundWindow(host_);
     const HWND field = page_->GetDlgItem(IDC_PROGRAM_FOLDER);
     ASSERT_NE(field, nullptr);
     struct Case {
@@ -209,6 +211,7 @@ TEST_F(PageOnTemplate, RequiredFieldRefusesBlanks) {
         } else {
             ASSERT_EQ(boxes.boxes().size(), 1u);
             EXPECT_EQ(boxes.boxes()[0].text, L"The field cannot be empty");
+            EXPECT_EQ(boxes.boxes()[0].focusBefore, field);
         }
     }
 }
