@@ -56,4 +56,10 @@ UpdateArguments ParseCommandLine(const std::vector<U16String>& argv) {
     return args;
 }
 
+void PrefillForUpdate(const UpdateArguments& args, InstallState& state) {
+    if (!args.updateMode) return;
+    state.destinationFolder = args.updateExeFolder;
+    state.applicationPath = args.updateExePath + u".tmp";
+}
+
 }  // namespace quentar

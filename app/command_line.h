@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "state/install_state.h"
 #include "state/text.h"
 
 namespace quentar {
@@ -20,6 +21,11 @@ struct UpdateArguments {
 // Reads the arguments after argv[0] (already split and unquoted by the
 // runtime). A key given twice applies again from the later value.
 UpdateArguments ParseCommandLine(const std::vector<U16String>& argv);
+
+// Update mode only: the installation goes into the folder of the executable
+// being replaced, and the new executable is first written next to it with
+// ".tmp" appended. Outside update mode the state is left alone.
+void PrefillForUpdate(const UpdateArguments& args, InstallState& state);
 
 // The value read as a signed 64-bit decimal number the way the C runtime's
 // wide strtoll reads it: leading white space skipped, optional sign, digits up

@@ -70,6 +70,10 @@ bool StartInstalledApplication(const U16String& runPath, const U16String& runDir
     return true;
 }
 
+void StartApplicationAfterWizard(const InstallState& state) {
+    if (state.startApplication && !state.runPath.empty()) StartInstalledApplication(state.runPath, state.runDirectory);
+}
+
 void CSetupApp::OnUncaughtException(std::exception_ptr error) {
     const U16String message = FatalMessage(error);
     ::MessageBoxW(nullptr, AsWide(message), L"Error", MB_OK | MB_ICONERROR);
@@ -110,17 +114,11 @@ BOOL CSetupApp::InitInstance() {
         sheet->AddPage(page);
     }
 
-    InstallState& state = sheet->installState;
-    if (updateMode) {
-        state.destinationFolder = updateExeFolder;
-        state.applicationPath = updateExePath + u".tmp";
-    }
+    PrefillForUpdate(arguments_, sheet->installState);
 
     try {
         sheet->DoModal();
-        if (state.startApplication && !state.runPath.empty()) {
-            StartInstalledApplication(state.runPath, state.runDirectory);
-        }
+        StartApplicationAfterWizard(sheet->installState);
     } catch (...) {
         OnUncaughtException(std::current_exception());
     }

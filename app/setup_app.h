@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "state/install_state.h"
 #include "platform/framework/win_app.h"
 
 namespace quentar {
@@ -35,5 +36,9 @@ std::vector<U16String> RuntimeArguments();
 // Starts `runPath` in `runDirectory` the way the wizard's end does; on
 // failure tells the user with the system's reason. Returns whether it started.
 bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory);
+
+// The end of the run: starts the installed application when the finish page
+// asked for it and its path is known.
+void StartApplicationAfterWizard(const InstallState& state);
 
 }  // namespace quentar

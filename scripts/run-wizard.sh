@@ -23,7 +23,8 @@ FRESH_PREFIX=0 scripts/test-env.sh build/wine-run bash -c '
   wine build/win32/Setup.exe "$@" &
   pid=$!
   sleep 6
-  import -window root "'"$shots"'/wizard.png"
+  window=$(xwininfo -root -tree | awk "/\"Welcome\"/ {print \$1; exit}")
+  import -window "${window:-root}" "'"$shots"'/wizard.png"
   wineserver -k
   wait $pid 2>/dev/null || true
 ' run-wizard "$@"

@@ -69,6 +69,27 @@ const CommandLineCase kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Arguments, CommandLineTable, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(UpdatePrefill, WritesDestinationAndTemporaryPathInUpdateModeOnly) {
+    struct Case {
+        std::vector<U16String> args;
+        const char16_t* destination;
+        const char16_t* applicationPath;
+    } cases[] = {
+        {{u"Setup.exe", u"/update:", u"/exe:C:\\Apps\\Quentar\\Quentar.exe"}, u"C:\\Apps\\Quentar",
+         u"C:\\Apps\\Quentar\\Quentar.exe.tmp"},
+        {{u"Setup.exe", u"/update:", u"/exe:Quentar.exe"}, u"", u"Quentar.exe.tmp"},
+        {{u"Setup.exe", u"/update:"}, u"", u".tmp"},
+        {{u"Setup.exe", u"/exe:C:\\Apps\\Quentar\\Quentar.exe"}, u"untouched", u"untouched"},
+    };
+    for (const Case& c : cases) {
+        InstallState state;
+        state.destinationFolder = state.applicationPath = u"untouched";
+        PrefillForUpdate(ParseCommandLine(c.args), state);
+        EXPECT_EQ(state.destinationFolder, c.destination);
+        EXPECT_EQ(state.applicationPath, c.applicationPath);
+    }
+}
+
 TEST(ParseDecimal64, MatchesRuntimeConversion) {
     EXPECT_EQ(ParseDecimal64(u""), 0);
     EXPECT_EQ(ParseDecimal64(u"-"), 0);

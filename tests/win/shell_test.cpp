@@ -95,6 +95,26 @@ TEST(StartAfterWizard, FailureIsReportedWithTheSystemReason) {
     EXPECT_EQ(boxes.boxes()[0].caption, std::wstring(AsWide(ApplicationTitle())));
 }
 
+TEST(StartAfterWizard, StartsOnlyWhenAskedAndThePathIsKnown) {
+    struct Case {
+        bool startApplication;
+        const char16_t* runPath;
+        int expectedCalls;
+    } cases[] = {{false, u"C:\\Q\\Quentar.exe", 0}, {true, u"", 0}, {false, u"", 0}, {true, u"C:\\Q\\Quentar.exe", 1}};
+    for (const Case& c : cases) {
+        FailingProcessStart failing(ERROR_FILE_NOT_FOUND);
+        ScopedSystemApi scope(failing);
+        MessageBoxCatcher boxes;
+        InstallState state;
+        state.startApplication = c.startApplication;
+        state.runPath = c.runPath;
+        state.runDirectory = u"C:\\Q";
+        StartApplicationAfterWizard(state);
+        EXPECT_EQ(failing.calls, c.expectedCalls);
+        EXPECT_EQ(boxes.boxes().size(), static_cast<size_t>(c.expectedCalls));
+    }
+}
+
 TEST(StartAfterWizard, StartsTheProgramWithoutWaiting) {
     MessageBoxCatcher boxes;
     wchar_t system[MAX_PATH];
