@@ -1,0 +1,201 @@
+// Drives Setup.exe's wizard from another process, the way a person would:
+// find the window, read what it shows, click its buttons, answer its boxes.
+//
+// Everything the wizard does in reaction to a click arrives later (button
+// states change through posted PSM_SETWIZBUTTONS, clicks are posted so that a
+// modal box cannot block the driver), so a reader is meant to be polled with
+// WaitUntil and a time-out; the time-outs are watchdogs, not measurements.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ui {
+
+using Duration = std::chrono::milliseconds;
+
+// Long enough for a slow Wine start; reached only when something is wrong.
+constexpr Duration kWatchdog{20000};
+
+// Calls `predicate` until it holds or `timeout` has passed; true when it held.
+// Window messages of this thread are pumped between polls.
+bool WaitUntil(const std::function<bool()>& predicate, Duration timeout = kWatchdog);
+
+// Owns one kernel handle; closes it on destruction.
+class ScopedHandle {
+public:
+    ScopedHandle() = default;
+    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Release()) {}
+    ScopedHandle& operator=(ScopedHandle&& other) noexcept;
+    ~ScopedHandle() { Reset(); }
+
+    HANDLE Get() const { return handle_; }
+    HANDLE Release();
+    void Reset(HANDLE handle = nullptr);
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// Builds a command line that the C runtime splits back into exactly `args`.
+std::wstring QuoteArgument(const std::wstring& arg);
+
+// One run of a setup program. Started on construction; killed on destruction
+// if it is still running, so no test leaves a process behind.
+class SetupProcess {
+public:
+    SetupProcess(const std::wstring& exePath, const std::vector<std::wstring>& args);
+    SetupProcess(const SetupProcess&) = delete;
+    SetupProcess& operator=(const SetupProcess&) = delete;
+    ~SetupProcess();
+
+    bool Started() const { return process_.Get() != nullptr; }
+    // The system error of CreateProcessW when the start failed.
+    DWORD StartError() const { return startError_; }
+    DWORD Id() const { return id_; }
+    bool IsRunning() const;
+    // The exit code once the process has ended, or nothing after `timeout`.
+    std::optional<DWORD> WaitForExit(Duration timeout = kWatchdog) const;
+    // Ends the process (exit code 1) and waits for it to be gone.
+    void Kill();
+
+private:
+    ScopedHandle process_;
+    DWORD id_ = 0;
+    DWORD startError_ = 0;
+};
+
+// Reads a window's text across processes (WM_GETTEXT through
+// SendMessageTimeout, so a hung target cannot hang the reader).
+std::wstring WindowText(HWND window);
+std::wstring ClassName(HWND window);
+// Visible top-level windows of a process.
+std::vector<HWND> TopLevelWindows(DWORD processId);
+
+// The wizard sheet of a running setup program.
+//
+// Pages are told apart by their index in the sheet (PSM_HWNDTOINDEX on the
+// current page window): the program always adds its six pages in one fixed
+// order, and a page's dialog-template id cannot be read from outside, so
+// `pageOrder` maps index to template id. Whether index 0 is the normal or the
+// update welcome page depends on how the program was started, which the
+// caller knows.
+class Wizard {
+public:
+    static constexpr int kBack = 0x3023;
+    static constexpr int kNext = 0x3024;
+    static constexpr int kFinish = 0x3025;
+    static constexpr int kCancel = IDCANCEL;
+
+    Wizard(HWND sheet, std::vector<int> pageOrder) : sheet_(sheet), pageOrder_(std::move(pageOrder)) {}
+
+    // The sheet: a visible top-level "#32770" window of the process with a
+    // child whose id is the Next button's. Waits up to `timeout`.
+    static std::optional<Wizard> WaitFor(DWORD processId, std::vector<int> pageOrder, Duration timeout = kWatchdog);
+
+    HWND Sheet() const { return sheet_; }
+    bool Exists() const { return ::IsWindow(sheet_) != FALSE; }
+    // What the title bar shows.
+    std::wstring Title() const { return WindowText(sheet_); }
+
+    HWND CurrentPage() const;
+    // Index of the current page in the sheet, -1 when there is none.
+    int CurrentPageIndex() const;
+    // Template id of the current page (through `pageOrder`), -1 when unknown.
+    int CurrentPageId() const;
+    bool WaitForPage(int templateId, Duration timeout = kWatchdog) const;
+
+    // A control of the current page, or else of the sheet (the wizard
+    // buttons); null when neither has it.
+    HWND Control(int id) const;
+    // Windows of the current page without an id of their own (-1), found by
+    // their text, or by style bits they all have: the first match, or null.
+    HWND PageWindowWithText(const std::wstring& text) const;
+    HWND PageWindowWithStyle(LONG styleBits) const;
+    bool Exists(int id) const { return Control(id) != nullptr; }
+    std::wstring Text(int id) const;
+    bool IsEnabled(int id) const;
+    // Visible on screen: the control and every parent up to the sheet.
+    bool IsVisible(int id) const;
+    bool IsChecked(int id) const;
+
+    // Font handles as WM_GETFONT answers them. Wine does not carry
+    // WM_GETFONT across processes (the send fails and these answer null);
+    // on Windows they answer the handles, which still cannot be looked into
+    // from here.
+    HFONT FontHandle(int id) const { return FontHandle(Control(id)); }
+    HFONT PageFontHandle() const;
+    static HFONT FontHandle(HWND control);
+
+    // Whether a text is shown in bold, judged from the screen as a person
+    // would: the control's text ink (pixels much darker than its background;
+    // a check box's box left out) is compared with the same text drawn here
+    // in the dialog font at regular and at bold weight, in the control's
+    // size and wrapping. The nearer drawing decides. The control must be
+    // visible and not covered.
+    struct TextInk {
+        int shown = -1;    // ink pixels of the control on screen, -1 when not measurable
+        int regular = -1;  // the same text drawn at regular weight
+        int bold = -1;     // ... and at bold weight
+    };
+    TextInk MeasureTextInk(HWND control) const;
+    bool IsBold(int id) const { return IsBold(Control(id)); }
+    bool IsBold(HWND control) const;
+    static bool IsVisible(HWND control) { return control != nullptr && ::IsWindowVisible(control); }
+
+    // Clicks a control as a person would: only when it is there, visible and
+    // enabled. The click is posted (BM_CLICK), so it is carried out after
+    // this returns and a modal box it opens does not block the driver.
+    bool Click(int id) const;
+    bool Next() const { return Click(kNext); }
+    bool Back() const { return Click(kBack); }
+    bool Finish() const { return Click(kFinish); }
+    bool Cancel() const { return Click(kCancel); }
+
+private:
+    HWND sheet_;
+    std::vector<int> pageOrder_;
+};
+
+// A message box of the setup program: a "#32770" top-level window of the
+// process other than the wizard (owned by the wizard, or without an owner
+// like the fatal-error box).
+class MessageBoxWindow {
+public:
+    explicit MessageBoxWindow(HWND window) : window_(window) {}
+
+    HWND Window() const { return window_; }
+    HWND Owner() const { return ::GetWindow(window_, GW_OWNER); }
+    std::wstring Caption() const { return WindowText(window_); }
+    // The message, from the static with id 0xFFFF.
+    std::wstring Text() const;
+    bool HasButton(int id) const { return ::GetDlgItem(window_, id) != nullptr; }
+    // Presses IDOK, IDYES, IDNO, ... (posted BM_CLICK).
+    bool Answer(int id) const;
+
+private:
+    HWND window_;
+};
+
+std::optional<MessageBoxWindow> FindMessageBox(DWORD processId, Duration timeout = kWatchdog);
+
+// Writes a PNG picture of the whole screen to `path`, creating its folders.
+bool SaveScreenshot(const std::wstring& path);
+
+// Processes of the Wine prefix (or Windows session) right now.
+struct ProcessInfo {
+    DWORD id;
+    DWORD parentId;
+    std::wstring exeName;
+};
+std::vector<ProcessInfo> ListProcesses();
+
+}  // namespace ui

@@ -1,0 +1,93 @@
+// The fixture every UI test starts from: one setup process per test, killed
+// in teardown if it still runs, and screenshots filed under the test's name.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "resource_ids.h"
+#include "ui_driver.h"
+#include "ui_paths.h"
+
+namespace ui_test {
+
+// The sheet's pages by index, as the program adds them.
+inline std::vector<int> PageOrder(bool updateMode) {
+    return {updateMode ? IDD_WELCOME_UPDATE : IDD_WELCOME, IDD_LICENSE, IDD_DESTINATION, IDD_PROGRESS, IDD_DONE,
+            IDD_AXIS};
+}
+
+// The arguments with which the running application starts its updater.
+inline std::vector<std::wstring> UpdateArguments() {
+    return {L"/update:1", L"/wh:0", L"/exe:C:\\Apps\\Quentar\\Quentar.exe"};
+}
+
+inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// For messages: UTF-16 text shown as ASCII with \u escapes.
+inline std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char escaped[8];
+            snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+class UiTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (HasFailure()) Screenshot("failure");
+        if (process_ && process_->IsRunning()) process_->Kill();
+        process_.reset();
+    }
+
+    // Starts a setup program; check Started() on the result.
+    ui::SetupProcess& Start(const std::wstring& exe, const std::vector<std::wstring>& args = {}) {
+        process_ = std::make_unique<ui::SetupProcess>(exe, args);
+        return *process_;
+    }
+
+    // Starts Setup.exe and waits for its wizard; nothing when it did not show.
+    std::optional<ui::Wizard> OpenWizard(bool updateMode) {
+        ui::SetupProcess& process = Start(UI_SETUP_EXE, updateMode ? UpdateArguments() : std::vector<std::wstring>{});
+        if (!process.Started()) {
+            ADD_FAILURE() << "Setup.exe did not start, error " << process.StartError();
+            return std::nullopt;
+        }
+        auto wizard = ui::Wizard::WaitFor(process.Id(), PageOrder(updateMode));
+        if (!wizard) ADD_FAILURE() << "no wizard window appeared";
+        return wizard;
+    }
+
+    // Waits until the welcome page has loaded the payload: it enables Next.
+    static bool WaitForLoaded(const ui::Wizard& wizard) {
+        return ui::WaitUntil([&] { return wizard.IsEnabled(ui::Wizard::kNext); });
+    }
+
+    // A picture of the screen: BUILD_DIR\ui-screenshots\<Suite.Test>\<name>.png
+    void Screenshot(const std::string& name) {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string folder = std::string(info->test_suite_name()) + "." + info->name();
+        for (char& c : folder) {
+            if (c == '/' || c == '\\' || c == ':') c = '_';
+        }
+        const std::wstring path = std::wstring(UI_SCREENSHOT_DIR) + L"\\" + Widen(folder) + L"\\" + Widen(name) + L".png";
+        EXPECT_TRUE(ui::SaveScreenshot(path)) << "screenshot " << name << " not written";
+    }
+
+    ui::SetupProcess& Process() { return *process_; }
+
+    std::unique_ptr<ui::SetupProcess> process_;
+};
+
+}  // namespace ui_test
