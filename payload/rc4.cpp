@@ -36,20 +36,35 @@ inline uint8_t NextKeyByte(uint32_t* s, uint32_t& i, uint32_t& j) {
 
 }  // namespace
 
+// XORs 8 bytes with a keystream word whose byte k is keystream byte k.
+inline void XorWord(const uint8_t* in, uint8_t* out, uint64_t key) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint64_t word;
+    std::memcpy(&word, in, 8);
+    word ^= key;
+    std::memcpy(out, &word, 8);
+#else
+    for (int k = 0; k < 8; ++k) out[k] = static_cast<uint8_t>(in[k] ^ (key >> (8 * k)));
+#endif
+}
+
 void Rc4Xor(Rc4State& state, const uint8_t* in, uint8_t* out, size_t length) {
     uint32_t* const s = state.s;
     uint32_t i = state.i;
     uint32_t j = state.j;
-    // Eight keystream bytes are gathered and combined as one word: the XOR
-    // and the loads/stores of the data then cost an eighth.
+    // Eight keystream bytes are gathered in a register (not in memory: byte
+    // stores read back as a word stall the store buffer) and combined with
+    // one 8-byte load, XOR and store. Written out so every compiler unrolls.
     while (length >= 8) {
-        uint8_t key[8];
-        for (int k = 0; k < 8; ++k) key[k] = NextKeyByte(s, i, j);
-        uint64_t word, keyWord;
-        std::memcpy(&word, in, 8);
-        std::memcpy(&keyWord, key, 8);
-        word ^= keyWord;
-        std::memcpy(out, &word, 8);
+        uint64_t key = NextKeyByte(s, i, j);
+        key |= static_cast<uint64_t>(NextKeyByte(s, i, j)) << 8;
+        key |= static_cast<uint64_t>(NextKeyByte(s, i, j)) << 16;
+        key |= static_cast<uint64_t>(NextKeyByte(s, i, j)) << 24;
+        key |= static_cast<uint64_t>(NextKeyByte(s, i, j)) << 32;
+        key |= static_cast<uint64_t>(NextKeyByte(s, i, j)) << 40;
+        key |= static_cast<uint64_t>(NextKeyByte(s, i, j)) << 48;
+        key |= static_cast<uint64_t>(NextKeyByte(s, i, j)) << 56;
+        XorWord(in, out, key);
         in += 8;
         out += 8;
         length -= 8;
