@@ -49,62 +49,34 @@ private:
 
 namespace handle_traits {
 
-struct KernelHandle {  // process, thread, event: the empty value is null
-    using pointer = HANDLE;
+// Handles whose empty value is null.
+template <typename T, auto CloseFunction>
+struct NullIsEmpty {
+    using pointer = T;
     static pointer Invalid() noexcept { return nullptr; }
-    static void Close(pointer p) noexcept { ::CloseHandle(p); }
+    static void Close(pointer p) noexcept { CloseFunction(p); }
 };
-struct FileHandle {  // CreateFileW: the empty value is INVALID_HANDLE_VALUE
+
+// Handles whose empty value is INVALID_HANDLE_VALUE (files, searches).
+template <auto CloseFunction>
+struct InvalidIsEmpty {
     using pointer = HANDLE;
     static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(pointer p) noexcept { ::CloseHandle(p); }
-};
-struct FindHandle {
-    using pointer = HANDLE;
-    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(pointer p) noexcept { ::FindClose(p); }
-};
-struct RegistryKey {
-    using pointer = HKEY;
-    static pointer Invalid() noexcept { return nullptr; }
-    static void Close(pointer p) noexcept { ::RegCloseKey(p); }
-};
-struct Module {
-    using pointer = HMODULE;
-    static pointer Invalid() noexcept { return nullptr; }
-    static void Close(pointer p) noexcept { ::FreeLibrary(p); }
-};
-struct GdiObject {
-    using pointer = HGDIOBJ;
-    static pointer Invalid() noexcept { return nullptr; }
-    static void Close(pointer p) noexcept { ::DeleteObject(p); }
-};
-struct Font {
-    using pointer = HFONT;
-    static pointer Invalid() noexcept { return nullptr; }
-    static void Close(pointer p) noexcept { ::DeleteObject(p); }
-};
-struct LocalMemory {
-    using pointer = HLOCAL;
-    static pointer Invalid() noexcept { return nullptr; }
-    static void Close(pointer p) noexcept { ::LocalFree(p); }
-};
-struct CoTaskMemory {
-    using pointer = void*;
-    static pointer Invalid() noexcept { return nullptr; }
-    static void Close(pointer p) noexcept { ::CoTaskMemFree(p); }
+    static void Close(pointer p) noexcept { CloseFunction(p); }
 };
 
 }  // namespace handle_traits
 
-using UniqueHandle = UniqueResource<handle_traits::KernelHandle>;
-using UniqueFile = UniqueResource<handle_traits::FileHandle>;
-using UniqueFind = UniqueResource<handle_traits::FindHandle>;
-using UniqueKey = UniqueResource<handle_traits::RegistryKey>;
-using UniqueModule = UniqueResource<handle_traits::Module>;
-using UniqueFont = UniqueResource<handle_traits::Font>;
-using UniqueLocal = UniqueResource<handle_traits::LocalMemory>;
-using UniqueCoTaskMem = UniqueResource<handle_traits::CoTaskMemory>;
+// Process, thread, event: CloseHandle, empty when null.
+using UniqueHandle = UniqueResource<handle_traits::NullIsEmpty<HANDLE, &::CloseHandle>>;
+// CreateFileW's handle: CloseHandle, empty when INVALID_HANDLE_VALUE.
+using UniqueFile = UniqueResource<handle_traits::InvalidIsEmpty<&::CloseHandle>>;
+using UniqueFind = UniqueResource<handle_traits::InvalidIsEmpty<&::FindClose>>;
+using UniqueKey = UniqueResource<handle_traits::NullIsEmpty<HKEY, &::RegCloseKey>>;
+using UniqueModule = UniqueResource<handle_traits::NullIsEmpty<HMODULE, &::FreeLibrary>>;
+using UniqueFont = UniqueResource<handle_traits::NullIsEmpty<HFONT, &::DeleteObject>>;
+using UniqueLocal = UniqueResource<handle_traits::NullIsEmpty<HLOCAL, &::LocalFree>>;
+using UniqueCoTaskMem = UniqueResource<handle_traits::NullIsEmpty<void*, &::CoTaskMemFree>>;
 
 // A COM interface pointer released on destruction.
 template <typename T>
