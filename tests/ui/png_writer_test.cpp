@@ -18,6 +18,15 @@ struct Picture {
     std::vector<uint8_t> rgb;
 };
 
+// COM for the length of one test.
+struct ComScope {
+    ComScope() : result(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComScope() {
+        if (SUCCEEDED(result)) ::CoUninitialize();
+    }
+    HRESULT result;
+};
+
 // Decodes a PNG held in memory to 24-bit RGB, or fails the test.
 bool DecodeWithSystemCodec(const std::vector<uint8_t>& png, Picture& out) {
     IWICImagingFactory* factory = nullptr;
@@ -88,6 +97,7 @@ Picture MakePicture(uint32_t width, uint32_t height, int pattern) {
 }
 
 TEST(PngWriter, SystemCodecReadsBackTheSamePixels) {
+    const ComScope com;
     struct Case {
         uint32_t width, height;
         int pattern;

@@ -45,6 +45,18 @@ inline std::string Narrow(const std::wstring& text) {
 
 class UiTest : public ::testing::Test {
 protected:
+    // Pictures of an earlier run of this test would mislead: start afresh.
+    void SetUp() override {
+        const std::wstring folder = ScreenshotFolder();
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = ::FindFirstFileW((folder + L"\\*.png").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return;
+        do {
+            ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+
     void TearDown() override {
         if (HasFailure()) Screenshot("failure");
         if (process_ && process_->IsRunning()) process_->Kill();
@@ -74,14 +86,23 @@ protected:
         return ui::WaitUntil([&] { return wizard.IsEnabled(ui::Wizard::kNext); });
     }
 
-    // A picture of the screen: BUILD_DIR\ui-screenshots\<Suite.Test>\<name>.png
-    void Screenshot(const std::string& name) {
+    // BUILD_DIR\ui-screenshots\<Suite.Test>
+    static std::wstring ScreenshotFolder() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string folder = std::string(info->test_suite_name()) + "." + info->name();
         for (char& c : folder) {
             if (c == '/' || c == '\\' || c == ':') c = '_';
         }
-        const std::wstring path = std::wstring(UI_SCREENSHOT_DIR) + L"\\" + Widen(folder) + L"\\" + Widen(name) + L".png";
+        return std::wstring(UI_SCREENSHOT_DIR) + L"\\" + Widen(folder);
+    }
+
+    // A picture of the screen: <ScreenshotFolder>\<name>.png
+    void Screenshot(const std::string& name) {
+        std::string file = name;
+        for (char& c : file) {
+            if (!isalnum(static_cast<unsigned char>(c))) c = '-';
+        }
+        const std::wstring path = ScreenshotFolder() + L"\\" + Widen(file) + L".png";
         EXPECT_TRUE(ui::SaveScreenshot(path)) << "screenshot " << name << " not written";
     }
 

@@ -256,13 +256,16 @@ HWND FindChild(HWND parent, const std::function<bool(HWND)>& matches) {
 
 }  // namespace
 
+HWND Wizard::FindPageWindow(const std::function<bool(HWND)>& matches) const {
+    return FindChild(CurrentPage(), matches);
+}
+
 HWND Wizard::PageWindowWithText(const std::wstring& text) const {
-    return FindChild(CurrentPage(), [&](HWND window) { return WindowText(window) == text; });
+    return FindPageWindow([&](HWND window) { return WindowText(window) == text; });
 }
 
 HWND Wizard::PageWindowWithStyle(LONG styleBits) const {
-    return FindChild(CurrentPage(),
-                     [&](HWND window) { return (::GetWindowLongW(window, GWL_STYLE) & styleBits) == styleBits; });
+    return FindPageWindow([&](HWND window) { return (::GetWindowLongW(window, GWL_STYLE) & styleBits) == styleBits; });
 }
 
 std::wstring Wizard::Text(int id) const {

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
 
 #include <chrono>
 #include <functional>
@@ -120,6 +122,9 @@ public:
     // their text, or by style bits they all have: the first match, or null.
     HWND PageWindowWithText(const std::wstring& text) const;
     HWND PageWindowWithStyle(LONG styleBits) const;
+    // The first window of the current page (children of children included)
+    // for which `matches` holds, or null.
+    HWND FindPageWindow(const std::function<bool(HWND)>& matches) const;
     bool Exists(int id) const { return Control(id) != nullptr; }
     std::wstring Text(int id) const;
     bool IsEnabled(int id) const;
@@ -159,6 +164,10 @@ public:
     bool Back() const { return Click(kBack); }
     bool Finish() const { return Click(kFinish); }
     bool Cancel() const { return Click(kCancel); }
+    // Presses a wizard button through the sheet (PSM_PRESSBUTTON, posted),
+    // whatever state the button shows: for walking the page path when a
+    // page's own button rules are not what is under test.
+    bool Press(int psbtn) const { return ::PostMessageW(sheet_, PSM_PRESSBUTTON, psbtn, 0) != FALSE; }
 
 private:
     HWND sheet_;
@@ -177,7 +186,11 @@ public:
     std::wstring Caption() const { return WindowText(window_); }
     // The message, from the static with id 0xFFFF.
     std::wstring Text() const;
-    bool HasButton(int id) const { return ::GetDlgItem(window_, id) != nullptr; }
+    // A button the box shows (unused buttons may exist hidden).
+    bool HasButton(int id) const {
+        const HWND button = ::GetDlgItem(window_, id);
+        return button != nullptr && ::IsWindowVisible(button);
+    }
     // Presses IDOK, IDYES, IDNO, ... (posted BM_CLICK).
     bool Answer(int id) const;
 
