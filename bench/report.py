@@ -25,7 +25,7 @@ times, counters = {}, {}
 for b in results["benchmarks"]:
     if b.get("run_type") != "iteration":
         continue
-    name = b["run_name"]
+    name = b["run_name"].split("/")[0]  # drop "/iterations:1"
     times.setdefault(name, []).append(b["real_time"])  # milliseconds
     if "ratio" in b:
         counters[name] = b["ratio"]
@@ -60,7 +60,7 @@ print("\n| Encoder | min (ms) | median (ms) | MB/s (best) | compressed / origina
 print("|---|---:|---:|---:|---:|")
 memcpy_bytes = None
 for b in results["benchmarks"]:
-    if b.get("run_type") == "iteration" and b["run_name"] == "BM_LzDecode":
+    if b.get("run_type") == "iteration" and b["run_name"].startswith("BM_LzDecode"):
         memcpy_bytes = b["bytes_per_second"] * b["real_time"] / 1000.0
         break
 for name in ("BM_CompressOptimal", "BM_CompressGreedy"):

@@ -4,6 +4,7 @@
 # usage: cli_test.sh PATH/TO/setup-payload
 set -u
 tool=$1
+[ -x "$tool" ] || { echo "no setup-payload at $tool" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
