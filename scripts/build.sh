@@ -32,7 +32,7 @@ for tree in "${@:-native win32}"; do
           -DSETUP_PAYLOAD_TOOL="$PWD/build/native/tools/setup-payload/setup-payload" \
           -DSETUP_PAYLOAD_FILES="${SETUP_PAYLOAD_FILES:-}" -DSETUP_PAYLOAD_ARCHIVE="${SETUP_PAYLOAD_ARCHIVE:-}"
         ;;
-      fuzz) CC=clang CXX=clang++ configure_and_build build/fuzz -DSETUP_FUZZ=ON ;;
+      fuzz) configure_and_build build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSETUP_FUZZ=ON -DSETUP_SANITIZE=ON ;;
       *) echo "build.sh: unknown tree '$t'" >&2; exit 2 ;;
     esac
   done

@@ -53,6 +53,9 @@ if [ "${FRESH_PREFIX:-1}" = 1 ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 fi
 wineserver -p >/dev/null 2>&1 || true
+# Bring the prefix's services up now, so that no test program starts them and
+# leaves them holding its output pipe open.
+timeout 120 wineboot >/dev/null 2>&1 || true
 
 set +e
 "$@"

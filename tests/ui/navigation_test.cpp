@@ -11,6 +11,8 @@ namespace {
 
 using ui::Wizard;
 
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+
 // Processes that Wine itself starts on demand in a prefix; they are not the
 // setup program's doing.
 bool IsWineHousekeeping(const std::wstring& exeName) {
@@ -25,14 +27,15 @@ bool IsWineHousekeeping(const std::wstring& exeName) {
 
 // Processes present now that were not in `before`, other than `exclude`
 // (the setup process itself) and Wine's own; plus every process whose parent
-// is `exclude`, whatever its name.
+// is `exclude`, other than the desktop process (explorer.exe) that Wine starts
+// from the first program that opens a window.
 std::vector<ui::ProcessInfo> ProcessesStartedBy(const std::vector<ui::ProcessInfo>& before, DWORD exclude) {
     std::set<DWORD> known;
     for (const auto& p : before) known.insert(p.id);
     std::vector<ui::ProcessInfo> started;
     for (const auto& p : ui::ListProcesses()) {
         if (p.id == exclude) continue;
-        const bool child = p.parentId == exclude;
+        const bool child = p.parentId == exclude && !EqualsNoCase(p.exeName, L"explorer.exe");
         const bool unknown = known.count(p.id) == 0 && !IsWineHousekeeping(p.exeName);
         if (child || unknown) started.push_back(p);
     }

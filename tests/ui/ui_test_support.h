@@ -82,8 +82,13 @@ protected:
     }
 
     // Waits until the welcome page has loaded the payload: it enables Next.
+    // Loaded: the component boxes, disabled while the payload loads, are
+    // enabled again and so is Next. Next alone is no sign: the sheet shows it
+    // enabled until the page's own posted button change arrives.
     static bool WaitForLoaded(const ui::Wizard& wizard) {
-        return ui::WaitUntil([&] { return wizard.IsEnabled(ui::Wizard::kNext); });
+        return ui::WaitUntil([&] {
+            return wizard.IsEnabled(IDC_APPLICATION_BOX) && wizard.IsEnabled(ui::Wizard::kNext);
+        });
     }
 
     // BUILD_DIR\ui-screenshots\<Suite.Test>
