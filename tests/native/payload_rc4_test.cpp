@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -76,6 +77,52 @@ TEST(Rc4, PiecesContinueOneStreamAndOutOfPlaceMatches) {
     Rc4KeySchedule(again, key.data(), key.size());
     Rc4Apply(again, out.data(), out.size());
     EXPECT_EQ(out, plain);
+}
+
+// The keystream step reads the next S[i] before storing the current swap and
+// patches it when j lands on that cell (j == i + 1). A plain textbook
+// implementation checks the outcome over long streams in which that case
+// occurs many times, including at a group boundary and in the byte tail.
+TEST(Rc4, MatchesTextbookStepWhereJLandsOnTheNextCell) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 4; ++round) {
+        std::vector<uint8_t> key(1 + rng() % 32);
+        for (auto& b : key) b = static_cast<uint8_t>(rng());
+        std::vector<uint8_t> plain(65536 + 3);
+        for (auto& b : plain) b = static_cast<uint8_t>(rng());
+
+        // Textbook form with byte cells, one byte at a time.
+        uint8_t S[256];
+        for (int k = 0; k < 256; ++k) S[k] = static_cast<uint8_t>(k);
+        for (int k = 0, j = 0; k < 256; ++k) {
+            j = (j + S[k] + key[k % key.size()]) & 0xFF;
+            std::swap(S[k], S[j]);
+        }
+        std::vector<uint8_t> expected(plain.size());
+        unsigned i = 0, j = 0;
+        size_t landings = 0, landingsAtGroupEnd = 0;
+        for (size_t k = 0; k < plain.size(); ++k) {
+            i = (i + 1) & 0xFF;
+            j = (j + S[i]) & 0xFF;
+            if (j == ((i + 1) & 0xFF)) {
+                ++landings;
+                if (k % 8 == 7) ++landingsAtGroupEnd;
+            }
+            std::swap(S[i], S[j]);
+            expected[k] = static_cast<uint8_t>(plain[k] ^ S[(S[i] + S[j]) & 0xFF]);
+        }
+        ASSERT_GT(landings, 0u);
+        ASSERT_GT(landingsAtGroupEnd, 0u);
+
+        Rc4State st;
+        Rc4KeySchedule(st, key.data(), key.size());
+        std::vector<uint8_t> out(plain.size());
+        Rc4Xor(st, plain.data(), out.data(), out.size());
+        EXPECT_EQ(out, expected) << "key of " << key.size() << " bytes";
+        EXPECT_EQ(st.i, i);
+        EXPECT_EQ(st.j, j);
+        for (int k = 0; k < 256; ++k) ASSERT_EQ(st.s[k], S[k]) << "cell " << k;
+    }
 }
 
 }  // namespace
