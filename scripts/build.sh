@@ -4,15 +4,26 @@
 #   asan    build/native-asan  the same under address and UB sanitizers
 #   win32   build/win32        Setup.exe (build/win32/Setup.exe), Windows tests
 #   fuzz    build/fuzz         libFuzzer targets and the corpus replay (clang)
-# Settings pass through the environment: SETUP_VERSION, SETUP_PAYLOAD_FILES,
-# SETUP_PAYLOAD_ARCHIVE (see README), BUILD_TYPE (default RelWithDebInfo).
+# Settings pass through the environment (see README): SETUP_VERSION,
+# SETUP_PAYLOAD_FILES, SETUP_PAYLOAD_ARCHIVE, SETUP_LICENSE_FILE,
+# SAMPLE_APP_VERSION, BUILD_TYPE (default RelWithDebInfo). A setting not given
+# goes back to its default, so no earlier build's choice lingers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=${JOBS:-$(nproc)}
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 common=(-DCMAKE_BUILD_TYPE="$build_type")
-[ -n "${SETUP_VERSION:-}" ] && common+=(-DSETUP_VERSION="$SETUP_VERSION")
+for setting in SETUP_VERSION SETUP_LICENSE_FILE SAMPLE_APP_VERSION; do
+  if [ -n "${!setting:-}" ]; then
+    value=${!setting}
+    # Files are given to CMake as absolute paths.
+    [ "$setting" = SETUP_LICENSE_FILE ] && value=$(realpath "$value")
+    common+=(-D"$setting=$value")
+  else
+    common+=(-U"$setting")
+  fi
+done
 
 configure_and_build() {
   local dir=$1; shift

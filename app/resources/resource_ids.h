@@ -16,6 +16,7 @@
 #define IDI_SETUP            128
 #define IDB_BANNER           227
 #define IDR_PAYLOAD          101
+#define IDR_LICENSE          102  /* the licence agreement, RTF */
 
 /* String table. */
 #define IDS_FIELD_EMPTY          206

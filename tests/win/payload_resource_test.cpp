@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "app/fatal_error.h"
 #include "app/resources/resource_ids.h"
 #include "payload/load_payload.h"
@@ -57,6 +59,20 @@ TEST_F(CarriedPayload, CutArchiveRaisesTheDecodeError) {
         EXPECT_EQ(FatalError::MessageId(e.code()), IDS_UNEXPECTED_ERROR);
     }
     EXPECT_FALSE(state.payload);
+}
+
+TEST_F(CarriedPayload, LicenceAgreementIsTheOneGivenAtBuildTime) {
+    const ResourceBytes licence =
+        FindResourceBytes(module_.get(), MAKEINTRESOURCEW(IDR_LICENSE), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    ASSERT_NE(licence.data, nullptr);
+    const UniqueFile file(::CreateFileW(SETUP_LICENSE_PATH, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                        nullptr));
+    ASSERT_TRUE(file) << "cannot open the licence file, error " << ::GetLastError();
+    std::string expected(::GetFileSize(file.get(), nullptr), '\0');
+    DWORD read = 0;
+    ASSERT_TRUE(::ReadFile(file.get(), expected.data(), static_cast<DWORD>(expected.size()), &read, nullptr));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(licence.data), licence.size), expected);
+    EXPECT_EQ(expected.rfind("{\\rtf1", 0), 0u) << "the agreement is an RTF document";
 }
 
 TEST(MissingPayload, ShortResourceLoadsNothingQuietly) {
