@@ -11,6 +11,9 @@ constexpr size_t kChunk = 16;
 // rounded up to a chunk.
 constexpr size_t kMatchSlack = (kLzMaxMatch + kChunk - 1) / kChunk * kChunk;         // 144
 constexpr size_t kLiteralSlack = (kLzMaxLiteralRun + kChunk - 1) / kChunk * kChunk;  // 128
+// Input the fast loop needs ahead of a token: a control byte and a literal
+// run copied in chunks (a back-reference needs only 2).
+constexpr size_t kFastInputMargin = 1 + kLiteralSlack;  // 129
 
 // A 16-byte copy done as one load then one store, so a chunk that reads
 // bytes the same token has just written still reads them whole.
@@ -37,12 +40,11 @@ LzResult Fault(LzFault fault, size_t tokenStart, size_t o, uint8_t control, uint
     return r;
 }
 
-}  // namespace
-
-LzResult DecompressEntryChecked(const uint8_t* input, size_t inputLength,
-                                uint8_t* output, size_t outputCapacity) {
-    size_t n = 0;  // input position
-    size_t o = 0;  // output position; o <= outputCapacity throughout
+// The careful loop: every token is checked against both ends before it is
+// copied, and a fault is reported with the failing token. Starts at (n, o)
+// where the fast loop stopped; o <= outputCapacity and n <= inputLength.
+LzResult DecodeCareful(const uint8_t* input, size_t inputLength, uint8_t* output, size_t outputCapacity,
+                       size_t n, size_t o) {
     while (n < inputLength) {
         const size_t tokenStart = n;
         const uint8_t c = input[n++];
@@ -88,6 +90,66 @@ LzResult DecompressEntryChecked(const uint8_t* input, size_t inputLength,
     ok.inputPosition = inputLength;
     ok.outputPosition = o;
     return ok;
+}
+
+}  // namespace
+
+LzResult DecompressEntryChecked(const uint8_t* input, size_t inputLength,
+                                uint8_t* output, size_t outputCapacity) {
+    size_t n = 0;  // input position
+    size_t o = 0;  // output position; o <= outputCapacity throughout
+    // The fast loop runs while any token, copied whole in 16-byte chunks, stays
+    // inside both buffers: a literal run reads its control byte and 128 bytes
+    // (127 rounded up to a chunk), a back-reference reads 2 bytes; either
+    // writes at most 144 bytes (130 rounded up). Within these margins the
+    // capacity and input-length checks of a token always pass, so only the
+    // distance checks remain. A token that fails them is left for the careful
+    // loop, which reads it again and reports it.
+    if (inputLength > kFastInputMargin && outputCapacity > kMatchSlack) {
+        const size_t nLast = inputLength - kFastInputMargin;  // n <= nLast: margin left
+        const size_t oLast = outputCapacity - kMatchSlack;    // o <= oLast: margin left
+        // Both margins hold at the top of every pass: the loop condition
+        // checks them, and so does the check after a literal run.
+        while (n <= nLast && o <= oLast) {
+            size_t c = input[n];
+            if (!(c & 0x80)) {
+                // Literal run: c <= 127 bytes at input[n + 1 ..]. The chunks
+                // read input[n + 1, n + 129) and write output[o, o + 128):
+                // inside both buffers by the margins, so no check is needed.
+                const size_t length = c;
+                uint8_t* const dst = output + o;
+                const uint8_t* const src = input + n + 1;
+                Copy16(dst, src);  // most runs are 16 bytes or less
+                for (size_t k = kChunk; k < length; k += kChunk) Copy16(dst + k, src + k);
+                n += 1 + length;
+                o += length;
+                // A literal run is nearly always followed by a back-reference:
+                // taking it here gives that branch a site of its own, which
+                // predicts well. The margins must hold again for it.
+                if (!(n <= nLast && o <= oLast)) break;
+                c = input[n];
+                if (!(c & 0x80)) continue;
+            }
+            // Back-reference: its distance byte input[n + 1] is inside the
+            // input by the margin.
+            const size_t length = (c & 0x7Fu) + kLzMinMatch;
+            const size_t distance = input[n + 1];
+            // The source must start inside the output (D <= o) and end at or
+            // before o (D >= L); otherwise the careful loop reports the token.
+            if (distance > o || distance < length) break;
+            // The chunks write output[o, o + 144) (inside by the margin) and
+            // read from o - D up to o - D + 144 <= o + 144. Source and
+            // destination only meet past the token's own L bytes, where the
+            // bytes read are stale and the bytes written are rewritten later.
+            uint8_t* const dst = output + o;
+            const uint8_t* const src = dst - distance;
+            Copy16(dst, src);  // most back-references are 16 bytes or less
+            for (size_t k = kChunk; k < length; k += kChunk) Copy16(dst + k, src + k);
+            n += 2;
+            o += length;
+        }
+    }
+    return DecodeCareful(input, inputLength, output, outputCapacity, n, o);
 }
 
 bool DecompressEntry(size_t inputLength, size_t outputCapacity, const uint8_t* input,

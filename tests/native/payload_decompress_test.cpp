@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -117,6 +118,68 @@ TEST(DecompressEntry, AgreesWithByteByByteRulesOnRandomStreams) {
     }
     // The generator must exercise the success path, not only faults.
     EXPECT_GT(successes, 5000u);
+}
+
+// Long streams, so most tokens go through the unchecked fast loop and the
+// hand-over to the checked loop happens at every distance from the end; one
+// bad token is planted at a random place. The whole fault report (kind,
+// token offset, bytes produced, control byte, distance) must be the one of
+// the byte-by-byte rules, wherever the bad token lies.
+TEST(DecompressEntry, LongStreamsReportTheFaultOfTheByteByByteRules) {
+    std::mt19937 rng(99);
+    size_t faults = 0, successes = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> in;
+        size_t produced = 0;
+        const size_t tokens = 50 + rng() % 400;
+        const size_t bad = rng() % 3 == 0 ? tokens : rng() % tokens;  // tokens: none
+        size_t badAt = 0, badProduced = 0;
+        uint8_t badControl = 0, badDistance = 0;
+        for (size_t t = 0; t < tokens; ++t) {
+            const size_t at = in.size();
+            if (produced >= 3 && rng() % 2 == 0) {
+                const size_t length = 3 + rng() % (std::min<size_t>(130, produced) - 2);
+                size_t distance = length + rng() % (std::min<size_t>(256, produced + 1) - length);
+                if (t == bad) distance = rng() % 2 ? length - 1 - rng() % length : std::min<size_t>(255, produced + 1 + rng() % 8);
+                in.push_back(static_cast<uint8_t>(0x80 | (length - 3)));
+                in.push_back(static_cast<uint8_t>(distance));
+                if (t == bad) {
+                    badAt = at;
+                    badProduced = produced;
+                    badControl = in[at];
+                    badDistance = static_cast<uint8_t>(distance);
+                }
+                produced += length;
+            } else {
+                const size_t c = rng() % 4 == 0 ? rng() % 128 : rng() % 16;
+                in.push_back(static_cast<uint8_t>(c));
+                for (size_t k = 0; k < c; ++k) in.push_back(static_cast<uint8_t>(rng() % 7));
+                produced += c;
+            }
+        }
+        std::vector<uint8_t> expected;
+        const LzFault want = ReferenceDecode(in, expected, produced);
+        std::vector<uint8_t> out(produced + kGuardBytes, kGuard);
+        const LzResult got = DecompressEntryChecked(in.data(), in.size(), out.data(), produced);
+        ASSERT_EQ(got.fault, want) << "round " << round;
+        for (size_t k = produced; k < out.size(); ++k) ASSERT_EQ(out[k], kGuard) << "round " << round;
+        if (want == LzFault::None) {
+            ++successes;
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin())) << "round " << round;
+            EXPECT_EQ(got.inputPosition, in.size());
+            EXPECT_EQ(got.outputPosition, produced);
+        } else {
+            // The planted token is the first bad one: the rules stop there.
+            ++faults;
+            ASSERT_TRUE(want == LzFault::DistanceBelowLength || want == LzFault::DistanceBeforeOutput) << "round " << round;
+            EXPECT_EQ(got.inputPosition, badAt) << "round " << round;
+            EXPECT_EQ(got.outputPosition, badProduced) << "round " << round;
+            EXPECT_EQ(got.control, badControl) << "round " << round;
+            EXPECT_EQ(got.distance, badDistance) << "round " << round;
+        }
+    }
+    EXPECT_GT(successes, 500u);
+    EXPECT_GT(faults, 500u);
 }
 
 }  // namespace
