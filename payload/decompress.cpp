@@ -2,6 +2,13 @@
 
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define QUENTAR_HAVE_SSE2 1
+#include <emmintrin.h>
+#else
+#define QUENTAR_HAVE_SSE2 0
+#endif
+
 namespace quentar {
 
 namespace {
@@ -15,12 +22,26 @@ constexpr size_t kLiteralSlack = (kLzMaxLiteralRun + kChunk - 1) / kChunk * kChu
 // run copied in chunks (a back-reference needs only 2).
 constexpr size_t kFastInputMargin = 1 + kLiteralSlack;  // 129
 
-// A 16-byte copy done as one load then one store, so a chunk that reads
-// bytes the same token has just written still reads them whole.
+// A 16-byte copy that reads all 16 bytes before writing any, so a chunk that
+// reads bytes the same token has just written still reads them whole. With
+// SSE2, one unaligned load and store. Without it (the i686 build's default
+// target) four 32-bit words held in registers: a byte array as the staging
+// area made GCC keep dead stores to the stack, and the whole decoder 30 %
+// slower on i686.
 inline void Copy16(uint8_t* dst, const uint8_t* src) {
-    uint8_t tmp[kChunk];
-    std::memcpy(tmp, src, kChunk);
-    std::memcpy(dst, tmp, kChunk);
+#if QUENTAR_HAVE_SSE2
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+#else
+    uint32_t a, b, c, d;
+    std::memcpy(&a, src, 4);
+    std::memcpy(&b, src + 4, 4);
+    std::memcpy(&c, src + 8, 4);
+    std::memcpy(&d, src + 12, 4);
+    std::memcpy(dst, &a, 4);
+    std::memcpy(dst + 4, &b, 4);
+    std::memcpy(dst + 8, &c, 4);
+    std::memcpy(dst + 12, &d, 4);
+#endif
 }
 
 // Copies `length` bytes in 16-byte chunks, writing up to 15 bytes past
@@ -106,48 +127,52 @@ LzResult DecompressEntryChecked(const uint8_t* input, size_t inputLength,
     // distance checks remain. A token that fails them is left for the careful
     // loop, which reads it again and reports it.
     if (inputLength > kFastInputMargin && outputCapacity > kMatchSlack) {
-        const size_t nLast = inputLength - kFastInputMargin;  // n <= nLast: margin left
-        const size_t oLast = outputCapacity - kMatchSlack;    // o <= oLast: margin left
+        // Pointers rather than offsets: on i686 the offsets and the bases do
+        // not all fit in registers (measured 27 % slower there).
+        const uint8_t* in = input;
+        uint8_t* out = output;
+        const uint8_t* const inLast = input + (inputLength - kFastInputMargin);  // in <= inLast: margin left
+        uint8_t* const outLast = output + (outputCapacity - kMatchSlack);        // out <= outLast: margin left
         // Both margins hold at the top of every pass: the loop condition
         // checks them, and so does the check after a literal run.
-        while (n <= nLast && o <= oLast) {
-            size_t c = input[n];
+        while (in <= inLast && out <= outLast) {
+            size_t c = *in;
             if (!(c & 0x80)) {
-                // Literal run: c <= 127 bytes at input[n + 1 ..]. The chunks
-                // read input[n + 1, n + 129) and write output[o, o + 128):
-                // inside both buffers by the margins, so no check is needed.
-                const size_t length = c;
-                uint8_t* const dst = output + o;
-                const uint8_t* const src = input + n + 1;
-                Copy16(dst, src);  // most runs are 16 bytes or less
-                for (size_t k = kChunk; k < length; k += kChunk) Copy16(dst + k, src + k);
-                n += 1 + length;
-                o += length;
+                // Literal run: c <= 127 bytes at in[1 ..]. The chunks read
+                // in[1, 129) and write out[0, 128): inside both buffers by
+                // the margins, so no check is needed.
+                const uint8_t* const src = in + 1;
+                Copy16(out, src);  // most runs are 16 bytes or less
+                for (size_t k = kChunk; k < c; k += kChunk) Copy16(out + k, src + k);
+                in += 1 + c;
+                out += c;
                 // A literal run is nearly always followed by a back-reference:
                 // taking it here gives that branch a site of its own, which
                 // predicts well. The margins must hold again for it.
-                if (!(n <= nLast && o <= oLast)) break;
-                c = input[n];
+                if (!(in <= inLast && out <= outLast)) break;
+                c = *in;
                 if (!(c & 0x80)) continue;
             }
-            // Back-reference: its distance byte input[n + 1] is inside the
-            // input by the margin.
+            // Back-reference: its distance byte in[1] is inside the input by
+            // the margin.
             const size_t length = (c & 0x7Fu) + kLzMinMatch;
-            const size_t distance = input[n + 1];
-            // The source must start inside the output (D <= o) and end at or
-            // before o (D >= L); otherwise the careful loop reports the token.
-            if (distance > o || distance < length) break;
-            // The chunks write output[o, o + 144) (inside by the margin) and
-            // read from o - D up to o - D + 144 <= o + 144. Source and
+            const size_t distance = in[1];
+            // The source must start inside the output (D <= bytes produced)
+            // and end at or before out (D >= L); otherwise the careful loop
+            // reports the token.
+            if (distance > static_cast<size_t>(out - output) || distance < length) break;
+            // The chunks write out[0, 144) (inside by the margin) and read
+            // from out - D up to out - D + 144 <= out + 144. Source and
             // destination only meet past the token's own L bytes, where the
             // bytes read are stale and the bytes written are rewritten later.
-            uint8_t* const dst = output + o;
-            const uint8_t* const src = dst - distance;
-            Copy16(dst, src);  // most back-references are 16 bytes or less
-            for (size_t k = kChunk; k < length; k += kChunk) Copy16(dst + k, src + k);
-            n += 2;
-            o += length;
+            const uint8_t* const src = out - distance;
+            Copy16(out, src);  // most back-references are 16 bytes or less
+            for (size_t k = kChunk; k < length; k += kChunk) Copy16(out + k, src + k);
+            in += 2;
+            out += length;
         }
+        n = static_cast<size_t>(in - input);
+        o = static_cast<size_t>(out - output);
     }
     return DecodeCareful(input, inputLength, output, outputCapacity, n, o);
 }
