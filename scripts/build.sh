@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the trees:  scripts/build.sh [native] [asan] [win32] [fuzz]
-#   native  build/native       host build: portable core, tests, archive tool
+#   native  build/native       host build: portable core, tests, archive tool, benchmarks
 #   asan    build/native-asan  the same under address and UB sanitizers
 #   win32   build/win32        Setup.exe (build/win32/Setup.exe), Windows tests
 #   fuzz    build/fuzz         libFuzzer targets and the corpus replay (clang)
@@ -35,7 +35,7 @@ mkdir -p build
 for tree in "${@:-native win32}"; do
   for t in $tree; do
     case "$t" in
-      native) configure_and_build build/native ;;
+      native) configure_and_build build/native -DSETUP_BENCH=ON ;;  # benchmarks built, not run
       asan) configure_and_build build/native-asan -DSETUP_SANITIZE=ON ;;
       win32)
         [ -x build/native/tools/setup-payload/setup-payload ] || configure_and_build build/native
