@@ -8,6 +8,18 @@
 #include "payload/rc4.h"
 #include "state/install_state.h"
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#endif
+
 namespace quentar {
 
 namespace {
@@ -42,9 +54,65 @@ U16String ReadName(const uint8_t* header) {
     return name;
 }
 
-// Deciphering goes through the cache in pieces of this size: the keystream
-// is applied while the piece just copied is still hot.
-constexpr size_t kDecipherPiece = 64 * 1024;
+// One entry's deciphered header and compressed data, held from the moment it
+// is deciphered until the entry is decoded. Large buffers come straight from
+// the system's page allocator so that releasing one hands its pages back at
+// once: a general-purpose heap may keep a freed block resident (glibc does
+// for blocks under its adaptive mmap threshold), which would undo the point
+// of holding the stream per entry. Small ones come from the heap.
+class EntryBuffer {
+public:
+    EntryBuffer() = default;
+    EntryBuffer(const EntryBuffer&) = delete;
+    EntryBuffer& operator=(const EntryBuffer&) = delete;
+    EntryBuffer(EntryBuffer&& other) noexcept : data_(other.data_), size_(other.size_) {
+        other.data_ = nullptr;
+        other.size_ = 0;
+    }
+    ~EntryBuffer() { Release(); }
+
+    // False when the memory cannot be had; never throws.
+    bool Allocate(size_t size) {
+        Release();
+        if (size >= kPageThreshold) {
+#if defined(_WIN32)
+            void* const p = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+            if (p == nullptr) return false;
+#else
+            void* const p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (p == MAP_FAILED) return false;
+#endif
+            data_ = static_cast<uint8_t*>(p);
+        } else {
+            data_ = new (std::nothrow) uint8_t[size];
+            if (data_ == nullptr) return false;
+        }
+        size_ = size;
+        return true;
+    }
+
+    void Release() {
+        if (data_ == nullptr) return;
+        if (size_ >= kPageThreshold) {
+#if defined(_WIN32)
+            VirtualFree(data_, 0, MEM_RELEASE);
+#else
+            munmap(data_, size_);
+#endif
+        } else {
+            delete[] data_;
+        }
+        data_ = nullptr;
+        size_ = 0;
+    }
+
+    uint8_t* Get() const { return data_; }
+
+private:
+    static constexpr size_t kPageThreshold = 256 * 1024;
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
 
 }  // namespace
 
@@ -86,32 +154,39 @@ DecodeResult DecodeArchive(const uint8_t* resource, size_t size, const DecodeOpt
         return std::move(result);
     };
 
-    // 1. One RC4 pass over offsets 16..size into a private copy (the
-    //    resource is read-only).
+    // 1. One RC4 pass, in stream order, straight from the read-only resource
+    //    into private memory: the count, then for each entry one buffer that
+    //    holds its header and its compressed data. The block's size is known
+    //    only after the last header, so the deciphered stream has to be held
+    //    until then; held per entry, each part can be released as soon as its
+    //    entry is decoded, and the peak stays near the decoded size plus the
+    //    largest compressed entry instead of the two sizes added up.
+    //    `at` is the stream offset of the next byte to decipher, <= streamSize.
+    const uint8_t* const stream = resource + kCountOffset;
     const size_t streamSize = size - kCountOffset;  // > 4 since size > 20
-    std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[streamSize]);
-    if (!stream) return fail(DecodeFault::OutOfMemory, 0, nullptr);
     Rc4State rc4;
     Rc4KeySchedule(rc4, resource, kKeySize);
-    for (size_t at = 0; at < streamSize; at += kDecipherPiece) {
-        const size_t piece = streamSize - at < kDecipherPiece ? streamSize - at : kDecipherPiece;
-        Rc4Xor(rc4, resource + kCountOffset + at, stream.get() + at, piece);
-    }
+    uint8_t countBytes[4];
+    Rc4Xor(rc4, stream, countBytes, 4);
+    const uint32_t count = ReadLe32(countBytes);
+    if (count & 0x80000000u) return fail(DecodeFault::CountTopBit, 0, nullptr);
 
     // 2. Size the block; every header and its data must lie inside the stream.
-    const uint32_t count = ReadLe32(stream.get());
-    if (count & 0x80000000u) return fail(DecodeFault::CountTopBit, 0, nullptr);
-    const size_t firstHeader = kFirstEntryOffset - kCountOffset;  // 4
+    //    Every buffer holds at least a header that is present in the stream,
+    //    so a hostile count cannot make the entries outgrow the resource.
+    std::vector<EntryBuffer> entries;  // header, then compressed data
     uint64_t total = 4;
-    size_t at = firstHeader;  // at <= streamSize throughout
+    size_t at = kFirstEntryOffset - kCountOffset;  // 4
     for (uint32_t k = 0; k < count; ++k) {
         // The whole header must be present before any field is read.
         if (streamSize - at < kHeaderSize) return fail(DecodeFault::HeaderPastEnd, k, nullptr);
-        const uint8_t* const header = stream.get() + at;
+        uint8_t header[kHeaderSize];
+        Rc4Xor(rc4, stream + at, header, kHeaderSize);
+        at += kHeaderSize;
         const uint32_t stored = ReadLe32(header + kFileSizeHigh);
         if (storedLengths) storedLengths->push_back(stored);
         // The compressed data must end inside the stream.
-        if (stored > streamSize - at - kHeaderSize) return fail(DecodeFault::DataPastEnd, k, header);
+        if (stored > streamSize - at) return fail(DecodeFault::DataPastEnd, k, header);
         // A token yields at most 65 bytes per input byte (130 from a
         // two-byte back-reference): a larger size can never be reached, and
         // refusing it here keeps the block within 65 times the resource.
@@ -121,7 +196,21 @@ DecodeResult DecodeArchive(const uint8_t* resource, size_t size, const DecodeOpt
         }
         // No overflow: count < 2^31 and each term < 2^33, so total < 2^64.
         total += kHeaderSize + static_cast<uint64_t>(decoded);
-        at += kHeaderSize + stored;
+
+        // kHeaderSize + stored <= streamSize (checked above): no overflow.
+        // Allocation failures are reported, never thrown.
+        EntryBuffer entry;
+        if (!entry.Allocate(kHeaderSize + static_cast<size_t>(stored))) {
+            return fail(DecodeFault::OutOfMemory, k, header);
+        }
+        std::memcpy(entry.Get(), header, kHeaderSize);
+        Rc4Xor(rc4, stream + at, entry.Get() + kHeaderSize, stored);
+        at += stored;
+        try {
+            entries.push_back(std::move(entry));
+        } catch (const std::bad_alloc&) {
+            return fail(DecodeFault::OutOfMemory, k, header);
+        }
     }
     // The block must be addressable (size_t is 32 bits on the Windows build)
     // and allocatable; either failure is reported, never thrown.
@@ -131,12 +220,13 @@ DecodeResult DecodeArchive(const uint8_t* resource, size_t size, const DecodeOpt
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize]);
     if (!block) return fail(DecodeFault::OutOfMemory, 0, nullptr);
 
-    // 3. Copy headers and decompress each entry into its final place. The
-    //    walk above proved every offset used here lies inside both buffers.
-    std::memcpy(block.get(), stream.get(), 4);
-    const uint8_t* in = stream.get() + firstHeader;
+    // 3. Copy headers and decompress each entry into its final place, then
+    //    release its buffer. The walk above proved the block holds every
+    //    header and nFileSizeLow bytes after it.
+    std::memcpy(block.get(), countBytes, 4);
     uint8_t* out = block.get() + 4;
     for (uint32_t k = 0; k < count; ++k) {
+        const uint8_t* const in = entries[k].Get();
         const uint32_t stored = ReadLe32(in + kFileSizeHigh);
         const uint32_t decoded = ReadLe32(in + kFileSizeLow);
         std::memcpy(out, in, kHeaderSize);
@@ -146,7 +236,7 @@ DecodeResult DecodeArchive(const uint8_t* resource, size_t size, const DecodeOpt
             result.lz = lz;
             return fail(DecodeFault::Decompress, k, in);
         }
-        in += kHeaderSize + stored;
+        entries[k].Release();
         out += kHeaderSize + decoded;
     }
 

@@ -159,8 +159,12 @@ struct DecodeOptions {
 //   whose size its compressed data cannot produce is refused before
 //   allocating.
 // - Bytes after the last entry are ignored (the format has no trailer).
-// Peak memory: one private deciphered copy of size - 16 bytes plus the
-// decoded block; the copy is released before returning.
+// - One RC4 pass from the resource into private memory, held per entry (its
+//   header and compressed data) until the block is sized; each entry's part
+//   is released as soon as it is decoded.
+// Peak memory: the block's pages decoded so far plus the deciphered entries
+// not yet decoded: about the decoded size plus the largest compressed entry
+// when entries compress, never more than the block plus the resource.
 DecodeResult DecodeArchive(const uint8_t* resource, size_t size,
                            const DecodeOptions& options = DecodeOptions());
 

@@ -115,6 +115,50 @@ TEST(DecodeArchive, DecodedBlockHasTheStoredLayout) {
     EXPECT_FALSE(e) << "Next after the last entry is none";
 }
 
+// Entries whose compressed data is large are held in page-allocated buffers
+// while the block is sized, small ones on the heap; both kinds, mixed, must
+// come out intact and in order, and a fault in a large entry is still named.
+TEST(DecodeArchive, LargeAndSmallEntriesMixed) {
+    std::mt19937 rng(17);
+    const std::vector<std::pair<std::u16string, std::vector<uint8_t>>> files = {
+        {u"noise1.bin", RandomBytes(rng, 400000, 256)},  // incompressible: ~400 KB stored
+        {u"small.txt", TextBytes("a small file between two large ones")},
+        {u"noise2.bin", RandomBytes(rng, 300000, 256)},
+        {u"few.bin", std::vector<uint8_t>(2000000, 'x')},  // 2 MB from about 31 KB stored
+    };
+    std::vector<PackedEntry> packed;
+    for (const auto& [name, data] : files) packed.push_back(Pack(name, data));
+    ASSERT_GT(packed[0].compressed.size(), 256u * 1024);
+    ASSERT_GT(packed[2].compressed.size(), 256u * 1024);
+    ASSERT_LT(packed[1].compressed.size(), 256u * 1024);
+    ASSERT_LT(packed[3].compressed.size(), 256u * 1024);
+    const std::vector<uint8_t> resource = BuildArchive(packed, kKey);
+
+    const DecodeResult r = Decode(resource);
+    ASSERT_EQ(r.status, DecodeStatus::Ok) << r.Describe();
+    PayloadEntry e = r.archive->First();
+    for (size_t k = 0; k < files.size(); ++k, e = r.archive->Next(e)) {
+        ASSERT_TRUE(e) << "entry " << k;
+        EXPECT_EQ(e.FileName(), files[k].first);
+        ASSERT_EQ(e.FileSizeLow(), files[k].second.size());
+        EXPECT_EQ(std::memcmp(e.Data(), files[k].second.data(), files[k].second.size()), 0) << "entry " << k;
+    }
+    EXPECT_FALSE(e);
+
+    // The same archive with the last entry one byte larger than its stream
+    // produces: the large entries before it are decoded and released, and
+    // the fault names the last one.
+    std::vector<PlainEntry> plain;
+    for (const PackedEntry& p : packed) plain.push_back({p.fields.name, static_cast<uint32_t>(p.compressed.size()), static_cast<uint32_t>(p.size), p.compressed});
+    plain.back().size += 1;
+    const DecodeResult bad = Decode(HandBuilt(static_cast<uint32_t>(plain.size()), plain));
+    EXPECT_EQ(bad.status, DecodeStatus::Malformed);
+    EXPECT_EQ(bad.fault, DecodeFault::Decompress) << bad.Describe();
+    EXPECT_EQ(bad.entryIndex, 3u);
+    EXPECT_EQ(bad.entryName, u"few.bin");
+    EXPECT_EQ(bad.lz.fault, LzFault::ShortOutput);
+}
+
 TEST(DecodeArchive, ShortResourcesAndEmptyArchives) {
     EXPECT_EQ(DecodeArchive(nullptr, 0).status, DecodeStatus::NoArchive);
     // 20 bytes: key and count only, ignored.
