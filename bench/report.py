@@ -16,7 +16,10 @@ folder = sys.argv[1]
 repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 10
 run = subprocess.run(
     [os.path.join(folder, "payload_bench"), "--benchmark_format=json",
-     f"--benchmark_repetitions={repetitions}"],
+     f"--benchmark_repetitions={repetitions}",
+     # Repetitions of all benchmarks run in random order, so a change of
+     # load during the run falls on the compared figures alike.
+     "--benchmark_enable_random_interleaving=true"],
     check=True, capture_output=True, text=True)
 sys.stderr.write(run.stderr)
 results = json.loads(run.stdout)
