@@ -111,7 +111,7 @@ enum class DecodeFault : uint8_t {
     DataPastEnd,       // an entry's compressed data runs past the end
     SizeBeyondData,    // nFileSizeLow > 65 * nFileSizeHigh: can never decode
     TooLarge,          // 4 + sum(592 + nFileSizeLow) exceeds the address space or maxBlockSize
-    OutOfMemory,       // the private copy or the decoded block cannot be allocated
+    OutOfMemory,       // an entry's deciphered data or the decoded block cannot be allocated
     Decompress,        // the entry's data is not a valid token stream (see `lz`)
 };
 
@@ -119,7 +119,8 @@ struct DecodeResult {
     DecodeStatus status = DecodeStatus::NoArchive;
     DecodeFault fault = DecodeFault::None;
     // Zero-based index of the entry at fault (meaningful when Malformed and
-    // fault is neither CountTopBit nor TooLarge nor a failed private copy).
+    // fault is neither CountTopBit nor TooLarge nor a failed allocation of
+    // the block, which report 0 and no name).
     uint32_t entryIndex = 0;
     // That entry's name when its header could be read, else empty.
     U16String entryName;
