@@ -16,6 +16,7 @@
 #include "payload/archive_builder.h"
 #include "payload/decompress.h"
 #include "payload/payload_archive.h"
+#include "platform/page_memory.h"
 #include "payload/rc4.h"
 
 using namespace quentar;
@@ -135,8 +136,10 @@ void BM_Lz4DecompressSafe(benchmark::State& state) {
 
 void BM_DecodeArchive(benchmark::State& state) {
     const Fixture& d = Data();
+    DecodeOptions options;
+    options.pages = &SystemPageAllocator();
     for (auto _ : state) {
-        DecodeResult r = DecodeArchive(d.archive.data(), d.archive.size());
+        DecodeResult r = DecodeArchive(d.archive.data(), d.archive.size(), options);
         if (r.status != DecodeStatus::Ok) state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(r.archive->Block());
     }

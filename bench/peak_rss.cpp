@@ -33,6 +33,7 @@
 #include "bench_inputs.h"
 #include "payload/archive_builder.h"
 #include "payload/payload_archive.h"
+#include "platform/page_memory.h"
 
 using namespace quentar;
 using payload_bench::NamedFields;
@@ -62,7 +63,9 @@ int MeasureDecode(const char* path) {
     const std::vector<uint8_t> resource = ReadFile(path);
     const long before = PeakKb();
     const auto start = Clock::now();
-    DecodeResult r = DecodeArchive(resource.data(), resource.size());
+    DecodeOptions options;
+    options.pages = &SystemPageAllocator();
+    DecodeResult r = DecodeArchive(resource.data(), resource.size(), options);
     const auto end = Clock::now();
     const long after = PeakKb();
     if (r.status != DecodeStatus::Ok) {

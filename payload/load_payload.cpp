@@ -3,12 +3,15 @@
 #include "app/fatal_error.h"
 #include "app/resources/resource_ids.h"
 #include "platform/module_text.h"
+#include "platform/page_memory.h"
 #include "platform/resources.h"
 
 namespace quentar {
 
 void LoadPayloadFrom(const uint8_t* resource, size_t size, InstallState& state) {
-    DecodeResult result = DecodeArchive(resource, size);
+    DecodeOptions options;
+    options.pages = &SystemPageAllocator();
+    DecodeResult result = DecodeArchive(resource, size, options);
     switch (result.status) {
         case DecodeStatus::NoArchive:
             return;

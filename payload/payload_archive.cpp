@@ -8,18 +8,6 @@
 #include "payload/rc4.h"
 #include "state/install_state.h"
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#endif
-
 namespace quentar {
 
 namespace {
@@ -55,17 +43,18 @@ U16String ReadName(const uint8_t* header) {
 }
 
 // One entry's deciphered header and compressed data, held from the moment it
-// is deciphered until the entry is decoded. Large buffers come straight from
-// the system's page allocator so that releasing one hands its pages back at
-// once: a general-purpose heap may keep a freed block resident (glibc does
-// for blocks under its adaptive mmap threshold), which would undo the point
-// of holding the stream per entry. Small ones come from the heap.
+// is deciphered until the entry is decoded. Large buffers come from the
+// caller's page allocator when it gives one, so that releasing a buffer hands
+// its pages back at once: a general-purpose heap may keep a freed block
+// resident (glibc does for blocks under its adaptive mmap threshold), which
+// would undo the point of holding the stream per entry. Small ones, and all
+// of them without a page allocator, come from the heap.
 class EntryBuffer {
 public:
-    EntryBuffer() = default;
+    explicit EntryBuffer(const PageAllocator* pages) : pages_(pages) {}
     EntryBuffer(const EntryBuffer&) = delete;
     EntryBuffer& operator=(const EntryBuffer&) = delete;
-    EntryBuffer(EntryBuffer&& other) noexcept : data_(other.data_), size_(other.size_) {
+    EntryBuffer(EntryBuffer&& other) noexcept : pages_(other.pages_), data_(other.data_), size_(other.size_) {
         other.data_ = nullptr;
         other.size_ = 0;
     }
@@ -74,31 +63,20 @@ public:
     // False when the memory cannot be had; never throws.
     bool Allocate(size_t size) {
         Release();
-        if (size >= kPageThreshold) {
-#if defined(_WIN32)
-            void* const p = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-            if (p == nullptr) return false;
-#else
-            void* const p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (p == MAP_FAILED) return false;
-#endif
-            data_ = static_cast<uint8_t*>(p);
+        if (FromPages(size)) {
+            data_ = static_cast<uint8_t*>(pages_->allocate(size));
         } else {
             data_ = new (std::nothrow) uint8_t[size];
-            if (data_ == nullptr) return false;
         }
+        if (data_ == nullptr) return false;
         size_ = size;
         return true;
     }
 
     void Release() {
         if (data_ == nullptr) return;
-        if (size_ >= kPageThreshold) {
-#if defined(_WIN32)
-            VirtualFree(data_, 0, MEM_RELEASE);
-#else
-            munmap(data_, size_);
-#endif
+        if (FromPages(size_)) {
+            pages_->release(data_, size_);
         } else {
             delete[] data_;
         }
@@ -110,6 +88,9 @@ public:
 
 private:
     static constexpr size_t kPageThreshold = 256 * 1024;
+    bool FromPages(size_t size) const { return pages_ != nullptr && size >= kPageThreshold; }
+
+    const PageAllocator* pages_;
     uint8_t* data_ = nullptr;
     size_t size_ = 0;
 };
@@ -199,7 +180,7 @@ DecodeResult DecodeArchive(const uint8_t* resource, size_t size, const DecodeOpt
 
         // kHeaderSize + stored <= streamSize (checked above): no overflow.
         // Allocation failures are reported, never thrown.
-        EntryBuffer entry;
+        EntryBuffer entry(options.pages);
         if (!entry.Allocate(kHeaderSize + static_cast<size_t>(stored))) {
             return fail(DecodeFault::OutOfMemory, k, header);
         }

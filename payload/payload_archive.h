@@ -135,6 +135,16 @@ struct DecodeResult {
     std::string Describe() const;
 };
 
+// Memory handed straight out by the system in whole pages, and handed back
+// at once when released (VirtualAlloc, mmap). The decoder takes its larger
+// temporary buffers from it, so that they leave the working set as soon as
+// each entry is decoded. allocate returns null when the memory cannot be had;
+// release gets the size that was allocated.
+struct PageAllocator {
+    void* (*allocate)(size_t size);
+    void (*release)(void* memory, size_t size);
+};
+
 struct DecodeOptions {
     // When not null, receives every entry's stored nFileSizeHigh (the
     // compressed length), which the decoded block no longer holds; filled as
@@ -143,6 +153,9 @@ struct DecodeOptions {
     // Largest decoded block accepted (TooLarge above it). The default is the
     // address space's limit; a caller with a tighter budget sets less.
     uint64_t maxBlockSize = static_cast<uint64_t>(PTRDIFF_MAX);
+    // Where buffers of a quarter of a megabyte and more come from; null:
+    // the heap, like every smaller buffer.
+    const PageAllocator* pages = nullptr;
 };
 
 // Deciphers and decodes a stored archive (the whole resource, key included).

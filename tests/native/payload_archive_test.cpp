@@ -1,4 +1,5 @@
 #include "payload/payload_archive.h"
+#include "platform/page_memory.h"
 
 #include <gtest/gtest.h>
 
@@ -115,9 +116,29 @@ TEST(DecodeArchive, DecodedBlockHasTheStoredLayout) {
     EXPECT_FALSE(e) << "Next after the last entry is none";
 }
 
+// The system's page allocator, counting what goes through it.
+struct CountedPages {
+    static inline int live = 0;
+    static inline int total = 0;
+    static void* Allocate(size_t size) {
+        void* p = SystemPageAllocator().allocate(size);
+        if (p) ++live, ++total;
+        return p;
+    }
+    static void Release(void* p, size_t size) {
+        --live;
+        SystemPageAllocator().release(p, size);
+    }
+    static const PageAllocator& Get() {
+        static const PageAllocator pages{&Allocate, &Release};
+        return pages;
+    }
+};
+
 // Entries whose compressed data is large are held in page-allocated buffers
 // while the block is sized, small ones on the heap; both kinds, mixed, must
-// come out intact and in order, and a fault in a large entry is still named.
+// come out intact and in order, every page buffer is given back, and a fault
+// in a large entry is still named.
 TEST(DecodeArchive, LargeAndSmallEntriesMixed) {
     std::mt19937 rng(17);
     const std::vector<std::pair<std::u16string, std::vector<uint8_t>>> files = {
@@ -134,8 +155,12 @@ TEST(DecodeArchive, LargeAndSmallEntriesMixed) {
     ASSERT_LT(packed[3].compressed.size(), 256u * 1024);
     const std::vector<uint8_t> resource = BuildArchive(packed, kKey);
 
-    const DecodeResult r = Decode(resource);
+    DecodeOptions withPages;
+    withPages.pages = &CountedPages::Get();
+    const DecodeResult r = Decode(resource, withPages);
     ASSERT_EQ(r.status, DecodeStatus::Ok) << r.Describe();
+    EXPECT_EQ(CountedPages::total, 2) << "the two large entries go through the page allocator";
+    EXPECT_EQ(CountedPages::live, 0);
     PayloadEntry e = r.archive->First();
     for (size_t k = 0; k < files.size(); ++k, e = r.archive->Next(e)) {
         ASSERT_TRUE(e) << "entry " << k;
@@ -151,7 +176,8 @@ TEST(DecodeArchive, LargeAndSmallEntriesMixed) {
     std::vector<PlainEntry> plain;
     for (const PackedEntry& p : packed) plain.push_back({p.fields.name, static_cast<uint32_t>(p.compressed.size()), static_cast<uint32_t>(p.size), p.compressed});
     plain.back().size += 1;
-    const DecodeResult bad = Decode(HandBuilt(static_cast<uint32_t>(plain.size()), plain));
+    const DecodeResult bad = Decode(HandBuilt(static_cast<uint32_t>(plain.size()), plain), withPages);
+    EXPECT_EQ(CountedPages::live, 0) << "a failed decode gives back what it held";
     EXPECT_EQ(bad.status, DecodeStatus::Malformed);
     EXPECT_EQ(bad.fault, DecodeFault::Decompress) << bad.Describe();
     EXPECT_EQ(bad.entryIndex, 3u);

@@ -11,6 +11,7 @@
 #include "os_io.h"
 #include "payload/archive_builder.h"
 #include "payload/payload_archive.h"
+#include "platform/page_memory.h"
 #include "state/text.h"
 #include "tool_support.h"
 
@@ -175,6 +176,7 @@ DecodeResult DecodeOrFail(const std::string& path, const std::vector<uint8_t>& b
                           std::vector<uint32_t>* storedLengths) {
     DecodeOptions options;
     options.storedLengths = storedLengths;
+    options.pages = &SystemPageAllocator();
     DecodeResult r = DecodeArchive(bytes.data(), bytes.size(), options);
     if (r.status == DecodeStatus::NoArchive) throw Failure(path + ": not an archive (20 bytes or less)");
     if (r.status != DecodeStatus::Ok) throw Failure(path + ": " + r.Describe());
