@@ -57,8 +57,7 @@ bool StartInstalledApplication(const U16String& runPath, const U16String& runDir
     PROCESS_INFORMATION process{};
     wchar_t commandLine[1] = {L'\0'};
     const BOOL started = Sys().CreateProcessW(AsWide(runPath), commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                                              runDirectory.empty() ? nullptr : AsWide(runDirectory), &startup,
-                                              &process);
+                                              AsWide(runDirectory), &startup, &process);
     if (!started) {
         const U16String reason = SystemErrorText(::GetLastError());
         AfxMessageBox(FormatPositional(LoadStringResource(IDS_RUN_FAILED), {reason}), MB_OK | MB_ICONERROR);
