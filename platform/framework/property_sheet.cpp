@@ -160,11 +160,7 @@ INT_PTR CPropertySheet::DoModal() {
     return result;
 }
 
-void CPropertySheet::AttachWindow(HWND hwnd) {
-    if (m_hWnd == hwnd) return;
-    Attach(hwnd);
-    ::SetPropW(hwnd, kObjectProperty, this);
-}
+void CPropertySheet::AttachWindow(HWND hwnd) { Attach(hwnd); }
 
 int CALLBACK CPropertySheet::SheetCallback(HWND hwnd, UINT message, LPARAM) {
     if (message != PSCB_INITIALIZED || g_modalSheet == nullptr) return 0;
@@ -177,7 +173,11 @@ int CALLBACK CPropertySheet::SheetCallback(HWND hwnd, UINT message, LPARAM) {
     return 0;
 }
 
-CPropertySheet* CPropertySheet::FromHandle(HWND hwnd) { return ObjectOf<CPropertySheet>(hwnd); }
+CPropertySheet* CPropertySheet::FromHandle(HWND hwnd) {
+    // The sheet window belongs to comctl32, so nothing of ours is attached
+    // to it: the running modal sheet is the one to compare with.
+    return g_modalSheet != nullptr && hwnd != nullptr && g_modalSheet->m_hWnd == hwnd ? g_modalSheet : nullptr;
+}
 
 CPropertyPage* CPropertySheet::GetActivePage() const {
     if (m_hWnd == nullptr) return nullptr;

@@ -91,7 +91,7 @@ public:
     // Presses a wizard button now (PSBTN_*).
     void PressButton(int button) const { SendMessage(PSM_PRESSBUTTON, static_cast<WPARAM>(button)); }
 
-    // The sheet object of a sheet window of this process, or null.
+    // The sheet object of the sheet window running on this thread, or null.
     static CPropertySheet* FromHandle(HWND hwnd);
 
 private:
