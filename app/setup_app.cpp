@@ -29,6 +29,8 @@ namespace {
 
 void UninitializeCom() { ::CoUninitialize(); }
 
+}  // namespace
+
 U16String FatalMessage(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -42,8 +44,6 @@ U16String FatalMessage(std::exception_ptr error) {
         return LoadStringResource(IDS_UNEXPECTED_ERROR);
     }
 }
-
-}  // namespace
 
 std::vector<U16String> RuntimeArguments() {
     std::vector<U16String> args;

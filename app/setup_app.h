@@ -30,6 +30,10 @@ private:
     UpdateArguments arguments_;
 };
 
+// The message of a fatal error: string-table entry (code - 777) of a numeric
+// error (empty when there is none), the text of a text error.
+U16String FatalMessage(std::exception_ptr error);
+
 // The runtime's wide argument vector as UTF-16 strings (argv[0] included).
 std::vector<U16String> RuntimeArguments();
 

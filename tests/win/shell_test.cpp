@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/command_line.h"
+#include "app/fatal_error.h"
 #include "app/resources/resource_ids.h"
 #include "app/setup_app.h"
 #include "message_box_catcher.h"
@@ -50,6 +51,15 @@ TEST(SystemMessages, ErrorTextIsOneTrimmedLine) {
     EXPECT_EQ(text.find(u'\n'), U16String::npos);
     EXPECT_EQ(text, Trim(text));
     EXPECT_TRUE(SystemErrorText(0x2FFFFFFF).empty());  // no such message
+}
+
+TEST(FatalErrors, MessageOfEachKind) {
+    const auto message = [](auto error) { return FatalMessage(std::make_exception_ptr(error)); };
+    EXPECT_EQ(message(FatalError::Code(1040)), u"Unexpected error 1");
+    EXPECT_EQ(message(FatalError::Code(777 + IDS_FIELD_EMPTY)), u"The field cannot be empty");
+    EXPECT_EQ(message(FatalError::Code(777 + 4242)), u"");  // no such entry
+    EXPECT_EQ(message(FatalError::Text(u"Payload entry \"help.pdf\" is damaged")),
+              u"Payload entry \"help.pdf\" is damaged");
 }
 
 TEST(SystemMessages, StringTableEntriesComeFromTheProgram) {
