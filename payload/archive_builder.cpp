@@ -5,21 +5,13 @@
 #include <stdexcept>
 
 #include "payload/rc4.h"
+#include "state/little_endian.h"
 
 namespace quentar {
 
 namespace {
 
 using namespace entry_layout;
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
-}
-
-void PutLe64(uint8_t* p, uint64_t v) {
-    PutLe32(p, static_cast<uint32_t>(v));
-    PutLe32(p + 4, static_cast<uint32_t>(v >> 32));
-}
 
 // The units of `s` followed by NULs up to `units` units.
 void PutName(uint8_t* field, const U16String& s, size_t units) {
@@ -34,7 +26,7 @@ void PutName(uint8_t* field, const U16String& s, size_t units) {
 
 void AppendLe32(std::vector<uint8_t>& out, uint32_t value) {
     uint8_t b[4];
-    PutLe32(b, value);
+    WriteLe32(b, value);
     out.insert(out.end(), b, b + 4);
 }
 
@@ -46,14 +38,14 @@ void EncodeHeader(const EntryFields& fields, uint32_t storedLength, uint32_t siz
         throw std::invalid_argument("8.3 name must have at most 13 UTF-16 units");
     }
     std::memset(header, 0, kHeaderSize);
-    PutLe32(header + kAttributes, fields.attributes);
-    PutLe64(header + kCreationTime, fields.creationTime);
-    PutLe64(header + kLastAccessTime, fields.lastAccessTime);
-    PutLe64(header + kLastWriteTime, fields.lastWriteTime);
-    PutLe32(header + kFileSizeHigh, storedLength);
-    PutLe32(header + kFileSizeLow, size);
-    PutLe32(header + kReserved0, fields.reserved0);
-    PutLe32(header + kReserved1, fields.reserved1);
+    WriteLe32(header + kAttributes, fields.attributes);
+    WriteLe64(header + kCreationTime, fields.creationTime);
+    WriteLe64(header + kLastAccessTime, fields.lastAccessTime);
+    WriteLe64(header + kLastWriteTime, fields.lastWriteTime);
+    WriteLe32(header + kFileSizeHigh, storedLength);
+    WriteLe32(header + kFileSizeLow, size);
+    WriteLe32(header + kReserved0, fields.reserved0);
+    WriteLe32(header + kReserved1, fields.reserved1);
     PutName(header + kFileName, fields.name, kFileNameUnits);
     PutName(header + kAlternateFileName, fields.alternateName, kAlternateFileNameUnits);
 }

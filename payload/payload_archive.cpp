@@ -6,6 +6,7 @@
 #include <new>
 
 #include "payload/rc4.h"
+#include "state/little_endian.h"
 #include "state/install_state.h"
 
 namespace quentar {
@@ -14,18 +15,7 @@ namespace {
 
 using namespace entry_layout;
 
-uint32_t ReadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t ReadLe64(const uint8_t* p) {
-    return static_cast<uint64_t>(ReadLe32(p)) | static_cast<uint64_t>(ReadLe32(p + 4)) << 32;
-}
-
-char16_t ReadUnit(const uint8_t* p) {
-    return static_cast<char16_t>(p[0] | p[1] << 8);
-}
+char16_t ReadUnit(const uint8_t* p) { return static_cast<char16_t>(ReadLe16(p)); }
 
 // Number of units of the NUL-terminated name at `field` (260 when unterminated).
 size_t NameLength(const uint8_t* field) {

@@ -3,11 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "state/little_endian.h"
+
 namespace quentar {
 namespace {
-
-uint32_t ReadU32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
 // The record after the signature: struct version (4), file version MS (4),
@@ -20,9 +19,9 @@ constexpr size_t kFixedInfoSize = 52;
 bool ScanFixedFileVersion(const uint8_t* resource, size_t size, FileVersion& out) {
     if (resource == nullptr || size <= kFixedInfoSize) return false;
     for (size_t pos = 0; pos + kFixedInfoSize < size; ++pos) {
-        if (ReadU32(resource + pos) != kFixedInfoSignature) continue;
+        if (ReadLe32(resource + pos) != kFixedInfoSignature) continue;
         const uint8_t* record = resource + pos;
-        out.parts = {ReadU16(record + 10), ReadU16(record + 8), ReadU16(record + 14), ReadU16(record + 12)};
+        out.parts = {ReadLe16(record + 10), ReadLe16(record + 8), ReadLe16(record + 14), ReadLe16(record + 12)};
         return true;
     }
     return false;
