@@ -87,15 +87,11 @@ BOOL CSetupApp::InitInstance() {
     controls.dwICC = 0xFF;
     ::InitCommonControlsEx(&controls);
 
-    arguments_ = ParseCommandLine(RuntimeArguments());
-    updateMode = arguments_.updateMode;
-    updateExePath = arguments_.updateExePath;
-    updateExeFolder = arguments_.updateExeFolder;
-    updateWindow = arguments_.updateWindow;
+    Arguments() = ParseCommandLine(RuntimeArguments());
 
     AfxInitRichEdit2();
 
-    auto sheet = std::make_unique<CSetup>(arguments_);
+    auto sheet = std::make_unique<CSetup>(Arguments());
     sheet->m_psh.dwFlags &= ~PSH_HASHELP;
 
     // The six pages, in the sheet's order; which are visited is decided by
@@ -113,7 +109,7 @@ BOOL CSetupApp::InitInstance() {
         sheet->AddPage(page);
     }
 
-    PrefillForUpdate(arguments_, sheet->installState);
+    PrefillForUpdate(Arguments(), sheet->installState);
 
     try {
         sheet->DoModal();

@@ -12,7 +12,10 @@
 
 namespace quentar {
 
-class CSetupApp : public CWinApp {
+// The update fields (updateMode, updateExePath, updateExeFolder,
+// updateWindow) are the application object's own, set only by the
+// command-line parser; the sheet reads them through the same object.
+class CSetupApp : public CWinApp, public UpdateArguments {
 public:
     BOOL InitInstance() override;
 
@@ -20,14 +23,8 @@ public:
     // with exit code 2, at once.
     void OnUncaughtException(std::exception_ptr error) override;
 
-    // The update fields, set only by the command-line parser.
-    bool updateMode = false;
-    U16String updateExePath;
-    U16String updateExeFolder;
-    uint32_t updateWindow = 0;
-
 private:
-    UpdateArguments arguments_;
+    UpdateArguments& Arguments() { return *this; }
 };
 
 // The message of a fatal error: string-table entry (code - 777) of a numeric

@@ -13,9 +13,8 @@ constexpr wchar_t kObjectProperty[] = L"Quentar.Framework.Object";
 // the first page's initialisation, whichever Windows sends first).
 thread_local CPropertySheet* g_modalSheet = nullptr;
 
-template <typename T>
-T* ObjectOf(HWND hwnd) {
-    return hwnd ? static_cast<T*>(::GetPropW(hwnd, kObjectProperty)) : nullptr;
+CPropertyPage* PageOf(HWND hwnd) {
+    return hwnd ? static_cast<CPropertyPage*>(::GetPropW(hwnd, kObjectProperty)) : nullptr;
 }
 
 }  // namespace
@@ -67,7 +66,7 @@ INT_PTR CALLBACK CPropertyPage::DialogProc(HWND hwnd, UINT message, WPARAM w, LP
         ::SetPropW(hwnd, kObjectProperty, page);
         if (g_modalSheet != nullptr) g_modalSheet->AttachWindow(::GetParent(hwnd));
     } else {
-        page = ObjectOf<CPropertyPage>(hwnd);
+        page = PageOf(hwnd);
     }
     if (page == nullptr) return FALSE;
     const INT_PTR result = CallGuarded([&] { return page->Dispatch(message, w, l); }, INT_PTR{FALSE});
@@ -182,7 +181,7 @@ CPropertySheet* CPropertySheet::FromHandle(HWND hwnd) {
 CPropertyPage* CPropertySheet::GetActivePage() const {
     if (m_hWnd == nullptr) return nullptr;
     const HWND page = reinterpret_cast<HWND>(SendMessage(PSM_GETCURRENTPAGEHWND));
-    return ObjectOf<CPropertyPage>(page);
+    return PageOf(page);
 }
 
 UINT CPropertySheet::ActivePageId() const {
