@@ -8,15 +8,9 @@
 
 #include "state/install_state.h"
 #include "state/text.h"
+#include "state/update_arguments.h"
 
 namespace quentar {
-
-struct UpdateArguments {
-    bool updateMode = false;     // "/update:" was given
-    U16String updateExePath;     // "/exe:" value
-    U16String updateExeFolder;   // updateExePath before its last backslash (index >= 1)
-    uint32_t updateWindow = 0;   // "/wh:" value, low 32 bits
-};
 
 // Reads the arguments after argv[0] (already split and unquoted by the
 // runtime). A key given twice applies again from the later value.

@@ -9,8 +9,8 @@
 #include <new>
 #include <stdlib.h>
 
-#include "app/fatal_error.h"
-#include "app/resources/resource_ids.h"
+#include "state/fatal_error.h"
+#include "state/resource_ids.h"
 #include "components/setup_axis.h"
 #include "install/setup_progress.h"
 #include "pages/setup_dest.h"

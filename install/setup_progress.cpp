@@ -1,6 +1,6 @@
 #include "install/setup_progress.h"
 
-#include "app/resources/resource_ids.h"
+#include "state/resource_ids.h"
 
 namespace quentar {
 

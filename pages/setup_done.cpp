@@ -1,6 +1,6 @@
 #include "pages/setup_done.h"
 
-#include "app/resources/resource_ids.h"
+#include "state/resource_ids.h"
 
 namespace quentar {
 

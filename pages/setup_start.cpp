@@ -1,6 +1,6 @@
 #include "pages/setup_start.h"
 
-#include "app/resources/resource_ids.h"
+#include "state/resource_ids.h"
 #include "payload/load_payload.h"
 #include "platform/framework/win_app.h"
 #include "platform/resources.h"

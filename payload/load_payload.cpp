@@ -1,7 +1,7 @@
 #include "payload/load_payload.h"
 
-#include "app/fatal_error.h"
-#include "app/resources/resource_ids.h"
+#include "state/fatal_error.h"
+#include "state/resource_ids.h"
 #include "platform/module_text.h"
 #include "platform/page_memory.h"
 #include "platform/resources.h"

@@ -7,7 +7,9 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 namespace quentar {
 
@@ -37,6 +39,13 @@ namespace quentar {
     X(BOOL, CreateDirectoryW, (LPCWSTR name, LPSECURITY_ATTRIBUTES security), (name, security))       \
     X(BOOL, RemoveDirectoryW, (LPCWSTR name), (name))                                                  \
     X(DWORD, GetTempPathW, (DWORD size, LPWSTR buffer), (size, buffer))                                \
+    X(BOOL, FindNextFileW, (HANDLE search, LPWIN32_FIND_DATAW data), (search, data))                   \
+    X(DWORD, GetFileAttributesW, (LPCWSTR name), (name))                                               \
+    X(BOOL, FlushFileBuffers, (HANDLE file), (file))                                                   \
+    /* Closing what was opened (the RAII types close through these) */                                \
+    X(BOOL, CloseHandle, (HANDLE handle), (handle))                                                    \
+    X(BOOL, FindClose, (HANDLE search), (search))                                                      \
+    X(LSTATUS, RegCloseKey, (HKEY key), (key))                                                         \
     /* Registry */                                                                                     \
     X(LSTATUS, RegCreateKeyExW,                                                                        \
       (HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,       \
@@ -55,6 +64,22 @@ namespace quentar {
        LPDWORD classSize, PFILETIME lastWrite),                                                        \
       (key, index, name, nameSize, reserved, keyClass, classSize, lastWrite))                         \
     X(LSTATUS, RegDeleteKeyW, (HKEY key, LPCWSTR subKey), (key, subKey))                               \
+    /* Modules (run-time lookups of functions older systems lack) */                                   \
+    X(HMODULE, GetModuleHandleW, (LPCWSTR name), (name))                                               \
+    X(FARPROC, GetProcAddress, (HMODULE module, LPCSTR name), (module, name))                          \
+    X(HMODULE, LoadLibraryExW, (LPCWSTR name, HANDLE file, DWORD flags), (name, file, flags))          \
+    /* COM and the shell */                                                                            \
+    X(HRESULT, CoInitialize, (LPVOID reserved), (reserved))                                            \
+    X(void, CoUninitialize, (), ())                                                                    \
+    X(HRESULT, CoCreateGuid, (GUID * guid), (guid))                                                    \
+    X(HRESULT, CoCreateInstance,                                                                       \
+      (REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID interfaceId, LPVOID* object),          \
+      (classId, outer, context, interfaceId, object))                                                  \
+    X(HRESULT, SHGetSpecialFolderLocation, (HWND owner, int folder, PIDLIST_ABSOLUTE* list),           \
+      (owner, folder, list))                                                                           \
+    X(BOOL, SHGetPathFromIDListW, (PCIDLIST_ABSOLUTE list, LPWSTR path), (list, path))                 \
+    X(PIDLIST_ABSOLUTE, SHBrowseForFolderW, (LPBROWSEINFOW info), (info))                              \
+    X(HRESULT, SHGetMalloc, (IMalloc * *allocator), (allocator))                                       \
     /* Processes */                                                                                    \
     X(BOOL, CreateProcessW,                                                                            \
       (LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,                \
@@ -63,7 +88,23 @@ namespace quentar {
       (application, commandLine, processSecurity, threadSecurity, inherit, flags, environment,        \
        directory, startup, info))                                                                      \
     X(BOOL, ShellExecuteExW, (SHELLEXECUTEINFOW * info), (info))                                       \
-    X(DWORD, WaitForSingleObject, (HANDLE handle, DWORD milliseconds), (handle, milliseconds))
+    X(DWORD, WaitForSingleObject, (HANDLE handle, DWORD milliseconds), (handle, milliseconds))        \
+    X(BOOL, GetExitCodeProcess, (HANDLE process, LPDWORD code), (process, code))                       \
+    X(HANDLE, CreateMutexW, (LPSECURITY_ATTRIBUTES security, BOOL owned, LPCWSTR name),                \
+      (security, owned, name))                                                                         \
+    X(BOOL, PostMessageW, (HWND window, UINT message, WPARAM w, LPARAM l), (window, message, w, l))    \
+    /* Clock and pauses */                                                                             \
+    X(DWORD, GetTickCount, (), ())                                                                     \
+    X(void, Sleep, (DWORD milliseconds), (milliseconds))                                               \
+    /* Privileges and restarting Windows (tests must never restart a shared session) */                \
+    X(BOOL, OpenProcessToken, (HANDLE process, DWORD access, PHANDLE token), (process, access, token)) \
+    X(BOOL, LookupPrivilegeValueW, (LPCWSTR system, LPCWSTR name, PLUID luid), (system, name, luid))   \
+    X(BOOL, AdjustTokenPrivileges,                                                                     \
+      (HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD size, PTOKEN_PRIVILEGES previous, \
+       PDWORD returned),                                                                               \
+      (token, disableAll, state, size, previous, returned))                                           \
+    X(BOOL, SetProcessShutdownParameters, (DWORD level, DWORD flags), (level, flags))                  \
+    X(BOOL, ExitWindowsEx, (UINT flags, DWORD reason), (flags, reason))
 
 class SystemApi {
 public:

@@ -6,7 +6,10 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <type_traits>
 #include <utility>
+
+#include "platform/system_api.h"
 
 namespace quentar {
 
@@ -37,6 +40,13 @@ public:
         if (old != Traits::Invalid()) Traits::Close(old);
     }
 
+    // Releases what is held and tells whether the system accepted it (a
+    // written file reports a failed flush here). True when nothing was held.
+    bool close() noexcept {
+        const pointer old = release();
+        return old == Traits::Invalid() || Traits::Close(old);
+    }
+
     // For out-parameters: releases what is held and hands out the slot.
     pointer* put() noexcept {
         reset();
@@ -50,11 +60,29 @@ private:
 namespace handle_traits {
 
 // Handles whose empty value is null.
+// `CloseFunction` answers whether the release succeeded: a BOOL, a Win32
+// status (0 is success), a pointer that is null on success (LocalFree), or
+// nothing (always taken as success).
+template <auto CloseFunction, typename P>
+bool CloseWith(P p) noexcept {
+    using R = decltype(CloseFunction(p));
+    if constexpr (std::is_void_v<R>) {
+        CloseFunction(p);
+        return true;
+    } else if constexpr (std::is_same_v<R, LSTATUS>) {
+        return CloseFunction(p) == ERROR_SUCCESS;
+    } else if constexpr (std::is_pointer_v<R>) {
+        return CloseFunction(p) == nullptr;
+    } else {
+        return CloseFunction(p) != 0;
+    }
+}
+
 template <typename T, auto CloseFunction>
 struct NullIsEmpty {
     using pointer = T;
     static pointer Invalid() noexcept { return nullptr; }
-    static void Close(pointer p) noexcept { CloseFunction(p); }
+    static bool Close(pointer p) noexcept { return CloseWith<CloseFunction>(p); }
 };
 
 // Handles whose empty value is INVALID_HANDLE_VALUE (files, searches).
@@ -62,17 +90,23 @@ template <auto CloseFunction>
 struct InvalidIsEmpty {
     using pointer = HANDLE;
     static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(pointer p) noexcept { CloseFunction(p); }
+    static bool Close(pointer p) noexcept { return CloseWith<CloseFunction>(p); }
 };
+
+// Kernel handles, searches and keys close through the injectable system
+// calls, so that a test can make a close fail.
+inline BOOL SysCloseHandle(HANDLE h) noexcept { return Sys().CloseHandle(h); }
+inline BOOL SysFindClose(HANDLE h) noexcept { return Sys().FindClose(h); }
+inline LSTATUS SysRegCloseKey(HKEY k) noexcept { return Sys().RegCloseKey(k); }
 
 }  // namespace handle_traits
 
 // Process, thread, event: CloseHandle, empty when null.
-using UniqueHandle = UniqueResource<handle_traits::NullIsEmpty<HANDLE, &::CloseHandle>>;
+using UniqueHandle = UniqueResource<handle_traits::NullIsEmpty<HANDLE, &handle_traits::SysCloseHandle>>;
 // CreateFileW's handle: CloseHandle, empty when INVALID_HANDLE_VALUE.
-using UniqueFile = UniqueResource<handle_traits::InvalidIsEmpty<&::CloseHandle>>;
-using UniqueFind = UniqueResource<handle_traits::InvalidIsEmpty<&::FindClose>>;
-using UniqueKey = UniqueResource<handle_traits::NullIsEmpty<HKEY, &::RegCloseKey>>;
+using UniqueFile = UniqueResource<handle_traits::InvalidIsEmpty<&handle_traits::SysCloseHandle>>;
+using UniqueFind = UniqueResource<handle_traits::InvalidIsEmpty<&handle_traits::SysFindClose>>;
+using UniqueKey = UniqueResource<handle_traits::NullIsEmpty<HKEY, &handle_traits::SysRegCloseKey>>;
 using UniqueModule = UniqueResource<handle_traits::NullIsEmpty<HMODULE, &::FreeLibrary>>;
 using UniqueFont = UniqueResource<handle_traits::NullIsEmpty<HFONT, &::DeleteObject>>;
 using UniqueLocal = UniqueResource<handle_traits::NullIsEmpty<HLOCAL, &::LocalFree>>;

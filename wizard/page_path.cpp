@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/resources/resource_ids.h"
+#include "state/resource_ids.h"
 
 namespace quentar {
 

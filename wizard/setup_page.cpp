@@ -1,6 +1,6 @@
 #include "wizard/setup_page.h"
 
-#include "app/resources/resource_ids.h"
+#include "state/resource_ids.h"
 #include "platform/framework/win_app.h"
 #include "platform/wide.h"
 #include "wizard/page_path.h"

@@ -1,6 +1,6 @@
 #include "wizard/setup_sheet.h"
 
-#include "app/resources/resource_ids.h"
+#include "state/resource_ids.h"
 #include "platform/module_text.h"
 
 namespace quentar {

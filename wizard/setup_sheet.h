@@ -2,10 +2,10 @@
 // of marked texts, and the one InstallState of the run.
 #pragma once
 
-#include "app/command_line.h"
 #include "platform/framework/property_sheet.h"
 #include "platform/unique_resource.h"
 #include "state/install_state.h"
+#include "state/update_arguments.h"
 
 namespace quentar {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/fatal_error.h"
+#include "state/fatal_error.h"
 #include "state/file_version.h"
 
 namespace quentar {

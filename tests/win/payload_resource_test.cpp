@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/fatal_error.h"
-#include "app/resources/resource_ids.h"
+#include "state/fatal_error.h"
+#include "state/resource_ids.h"
 #include "payload/load_payload.h"
 #include "platform/resources.h"
 #include "platform/unique_resource.h"

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "app/command_line.h"
-#include "app/fatal_error.h"
-#include "app/resources/resource_ids.h"
+#include "state/fatal_error.h"
+#include "state/resource_ids.h"
 #include "app/setup_app.h"
 #include "message_box_catcher.h"
 #include "platform/module_text.h"
