@@ -44,10 +44,20 @@ struct InstallState {
     bool createDesktopShortcut = false;
     U16String uninstallKeyPath;
 
-    // Lists kept free of entries equal under A-Z folding (AddUnique only).
+    // installedFolders, installedFiles and keptFiles are kept free of entries
+    // equal under A-Z folding (AddUnique only).
     StringList installedFolders;
     StringList installedFiles;
+    // Temporary names of files moved aside so that a new file could take
+    // their place, in the order moved: deleted at the end of a successful
+    // wizard, moved back by the removal of a failed installation. The
+    // original name is the temporary name without its last 33 characters
+    // ("." and 32 hexadecimal digits).
     StringList replacedFiles;
+    // Files of installedFiles that were found in place with identical content
+    // and left untouched: they belong to the earlier installation, so the
+    // removal of a failed installation leaves them.
+    StringList keptFiles;
 
     // The entry of the application executable; none whenever payload is none.
     PayloadEntry applicationEntry;

@@ -1,0 +1,87 @@
+#include "removal/restart.h"
+
+#include <windows.h>
+
+#include "install/engine_support.h"
+#include "platform/system_api.h"
+#include "platform/unique_resource.h"
+#include "platform/wide.h"
+
+namespace quentar {
+
+const char16_t kRestartQuestion[] =
+    u"Note: Because some files used by Quentar are also used by other programs, a reboot is require to complete "
+    u"installation.\nClick Yes to restart now. Click No to manually restart later.";
+
+namespace {
+
+// Shut down last among the applications (the lowest level of their range).
+constexpr DWORD kShutdownLevelLast = 0x100;
+// The reason given to ExitWindowsEx.
+constexpr DWORD kRestartReason = 0x10;
+constexpr DWORD kPauseBeforeRestartMilliseconds = 1000;
+
+void EnableShutdownPrivilege(InstallFeedback& feedback) {
+    UniqueHandle token;
+    if (!Sys().OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
+        feedback.Log(u"cannot open the process token: " + DescribeError(::GetLastError()));
+        return;
+    }
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!Sys().LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) {
+        feedback.Log(u"cannot look up the shutdown privilege: " + DescribeError(::GetLastError()));
+        return;
+    }
+    if (!Sys().AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) {
+        feedback.Log(u"cannot enable the shutdown privilege: " + DescribeError(::GetLastError()));
+    }
+}
+
+}  // namespace
+
+void RestartWindows(InstallFeedback& feedback) {
+    EnableShutdownPrivilege(feedback);
+    if (!Sys().SetProcessShutdownParameters(kShutdownLevelLast, 0)) {
+        feedback.Log(u"cannot set the shutdown order: " + DescribeError(::GetLastError()));
+    }
+    Sys().Sleep(kPauseBeforeRestartMilliseconds);
+    if (Sys().ExitWindowsEx(EWX_REBOOT, kRestartReason)) {
+        feedback.Log(u"restart of Windows requested");
+    } else {
+        feedback.Log(u"restart of Windows refused: " + DescribeError(::GetLastError()));
+    }
+}
+
+PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& feedback) {
+    if (state.replacedFiles.empty()) return PendingDeletions::NothingPending;
+    StringList& files = state.replacedFiles;
+    for (size_t index = 0; index < files.size();) {
+        const U16String& file = files[index];
+        if (Sys().DeleteFileW(AsWide(file))) {
+            feedback.Log(u"deleted " + file);
+            files.erase(files.begin() + static_cast<ptrdiff_t>(index));
+            continue;
+        }
+        const DWORD error = ::GetLastError();
+        if (Sys().MoveFileExW(AsWide(file), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            feedback.Log(u"scheduled for deletion at the next start of Windows: " + file + u" (" +
+                         DescribeError(error) + u")");
+        } else {
+            const DWORD markError = ::GetLastError();
+            feedback.Log(u"cannot delete " + file + u" now (" + DescribeError(error) + u") nor schedule it: " +
+                         DescribeError(markError));
+        }
+        ++index;
+    }
+    if (files.empty()) return PendingDeletions::AllDeleted;
+    if (feedback.Message(kRestartQuestion, MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
+        feedback.Log(u"restart postponed by the user");
+        return PendingDeletions::RestartLater;
+    }
+    RestartWindows(feedback);
+    return PendingDeletions::RestartRequested;
+}
+
+}  // namespace quentar

@@ -1,0 +1,37 @@
+// The end of a successful installation: the files moved aside go, now or when
+// Windows next starts, and the user may restart Windows at once.
+#pragma once
+
+#include "install/install_feedback.h"
+#include "state/install_state.h"
+
+namespace quentar {
+
+// The restart question, fixed in the program (not in the string table).
+extern const char16_t kRestartQuestion[];
+
+enum class PendingDeletions {
+    NothingPending,    // replacedFiles was empty: nothing done, nothing asked
+    AllDeleted,        // every moved-aside file was deleted now, nothing asked
+    RestartRequested,  // some wait for the next start; the user chose Yes and
+                       // Windows was asked to restart
+    RestartLater,      // some wait for the next start; the user chose No
+};
+
+// Deletes every file of replacedFiles that can be deleted now and drops it
+// from the list; each one that cannot is marked for deletion when Windows
+// next starts (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT) and stays in the
+// list, whether or not the marking worked. When any stays, asks
+// kRestartQuestion once (MB_YESNO | MB_ICONEXCLAMATION) and on Yes calls
+// RestartWindows. Run once, at the end of a successful wizard.
+PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& feedback);
+
+// Asks Windows to restart: enables the shutdown privilege in this process's
+// token (skipped when the token cannot be opened), makes this process shut
+// down last among the applications (SetProcessShutdownParameters(0x100, 0)),
+// waits one second, then ExitWindowsEx(EWX_REBOOT, 0x10). Returns at once
+// after the request, which Windows carries out asynchronously; failures are
+// logged only.
+void RestartWindows(InstallFeedback& feedback);
+
+}  // namespace quentar

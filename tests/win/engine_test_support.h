@@ -1,0 +1,191 @@
+// What the installation engine's tests share: a feedback that records what
+// the engine reports, a fresh folder per test, payloads built in memory, and
+// small file helpers.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "install/install_feedback.h"
+#include "payload/archive_builder.h"
+#include "payload/payload_archive.h"
+#include "platform/unique_resource.h"
+#include "platform/wide.h"
+#include "state/install_state.h"
+
+namespace quentar::testing {
+
+// Records every report of the engine; answers questions with `answer`.
+class RecordingFeedback : public InstallFeedback {
+public:
+    struct ShownMessage {
+        U16String text;
+        uint32_t style;
+    };
+
+    explicit RecordingFeedback(int answer = IDOK) : answer_(answer) {}
+
+    void BeginProgress(uint32_t steps) override { begun.push_back(steps); }
+    void Progress(uint32_t position) override { positions.push_back(position); }
+    void Pause(uint32_t milliseconds) override { pauses.push_back(milliseconds); }
+    int Message(const U16String& text, uint32_t style) override {
+        messages.push_back({text, style});
+        return answer_;
+    }
+    void Log(U16View line) override { log.emplace_back(line); }
+
+    std::vector<uint32_t> begun;
+    std::vector<uint32_t> positions;
+    std::vector<uint32_t> pauses;
+    std::vector<ShownMessage> messages;
+    std::vector<U16String> log;
+
+private:
+    int answer_;
+};
+
+// An empty folder of its own under the temporary folder, deleted with
+// everything in it at the end of the test.
+class TempFolder {
+public:
+    TempFolder() {
+        wchar_t base[MAX_PATH + 1] = {};
+        ::GetTempPathW(MAX_PATH + 1, base);
+        GUID guid{};
+        ::CoCreateGuid(&guid);
+        wchar_t name[64];
+        swprintf(name, 64, L"engine-%08lx%04x", static_cast<unsigned long>(guid.Data1), guid.Data2);
+        path_ = FromWide(base) + FromWide(name);
+        EXPECT_TRUE(::CreateDirectoryW(AsWide(path_), nullptr)) << "error " << ::GetLastError();
+    }
+    ~TempFolder() { RemoveTree(path_); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const U16String& path() const { return path_; }
+    U16String operator/(U16View name) const { return path_ + u"\\" + U16String(name); }
+
+    static void RemoveTree(const U16String& folder) {
+        WIN32_FIND_DATAW data;
+        const HANDLE search = ::FindFirstFileW(AsWide(folder + u"\\*"), &data);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const U16String name = FromWide(data.cFileName);
+                if (name == u"." || name == u"..") continue;
+                const U16String child = folder + u"\\" + name;
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    RemoveTree(child);
+                } else {
+                    ::SetFileAttributesW(AsWide(child), FILE_ATTRIBUTE_NORMAL);
+                    ::DeleteFileW(AsWide(child));
+                }
+            } while (::FindNextFileW(search, &data));
+            ::FindClose(search);
+        }
+        ::RemoveDirectoryW(AsWide(folder));
+    }
+
+private:
+    U16String path_;
+};
+
+struct EntrySpec {
+    U16String name;
+    std::vector<uint8_t> data;
+    uint64_t lastWriteTime = 0;
+};
+
+// The decoded archive of `entries`, in order, as the welcome page would hold it.
+inline std::unique_ptr<PayloadArchive> MakePayload(const std::vector<EntrySpec>& entries) {
+    std::vector<PackedEntry> packed;
+    for (const EntrySpec& e : entries) {
+        EntryFields fields;
+        fields.name = e.name;
+        fields.lastWriteTime = e.lastWriteTime;
+        fields.creationTime = e.lastWriteTime - 1;
+        fields.lastAccessTime = e.lastWriteTime + 1;
+        packed.push_back(PackEntry(fields, e.data.data(), e.data.size(), ParseMode::Greedy));
+    }
+    const ArchiveKey key{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    const std::vector<uint8_t> stored = BuildArchive(packed, key);
+    DecodeResult result = DecodeArchive(stored.data(), stored.size());
+    EXPECT_EQ(result.status, DecodeStatus::Ok) << result.Describe();
+    return std::move(result.archive);
+}
+
+// `size` bytes that differ from position to position (no two chunks alike).
+inline std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed = 1) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(x >> 24);
+    }
+    return bytes;
+}
+
+inline bool Exists(const U16String& path) { return ::GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES; }
+
+inline std::vector<uint8_t> ReadBytes(const U16String& path) {
+    std::vector<uint8_t> bytes;
+    UniqueFile file(::CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        ADD_FAILURE() << "cannot read " << ToUtf8(path) << ", error " << ::GetLastError();
+        return bytes;
+    }
+    bytes.resize(::GetFileSize(file.get(), nullptr));
+    DWORD got = 0;
+    if (!bytes.empty()) ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    bytes.resize(got);
+    return bytes;
+}
+
+inline void WriteBytes(const U16String& path, const std::vector<uint8_t>& bytes) {
+    UniqueFile file(::CreateFileW(AsWide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file) << "cannot create " << ToUtf8(path) << ", error " << ::GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    ASSERT_EQ(written, bytes.size());
+}
+
+struct FileTimes {
+    uint64_t creation = 0, access = 0, write = 0;
+};
+
+inline uint64_t ToCount(const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+inline FILETIME ToFileTime(uint64_t count) {
+    return FILETIME{static_cast<DWORD>(count), static_cast<DWORD>(count >> 32)};
+}
+
+inline FileTimes TimesOf(const U16String& path) {
+    FileTimes times;
+    UniqueFile file(::CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    FILETIME c{}, a{}, w{};
+    if (file && ::GetFileTime(file.get(), &c, &a, &w)) times = {ToCount(c), ToCount(a), ToCount(w)};
+    return times;
+}
+
+inline void SetTimes(const U16String& path, uint64_t count) {
+    UniqueFile file(::CreateFileW(AsWide(path), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    const FILETIME t = ToFileTime(count);
+    ASSERT_TRUE(::SetFileTime(file.get(), &t, &t, &t));
+}
+
+// 2001-01-01 and 2010-01-01 as FILETIME counts.
+constexpr uint64_t kTime2001 = 126227808000000000ull;
+constexpr uint64_t kTime2010 = 129067776000000000ull;
+
+inline std::vector<uint8_t> Bytes(const char* text) {
+    return std::vector<uint8_t>(text, text + std::char_traits<char>::length(text));
+}
+
+}  // namespace quentar::testing
