@@ -64,6 +64,15 @@ protected:
 
     void Carry(std::vector<testing::EntrySpec> entries) { state_.payload = testing::MakePayload(entries); }
 
+    // Carries `name` with `content` and puts the earlier installation's
+    // `earlier` file of that name in the folder; returns its path.
+    U16String CarryOver(const U16String& name, std::vector<uint8_t> content, const std::vector<uint8_t>& earlier) {
+        Carry({{name, std::move(content), testing::kTime2010}});
+        const U16String path = folder_ / name;
+        WriteBytes(path, earlier);
+        return path;
+    }
+
     TempFolder folder_;
     InstallState state_;
     RecordingFeedback feedback_;
@@ -114,9 +123,7 @@ TEST_F(FileInstall, FileWhoseLastByteDiffersIsRewrittenAndTheEarlierOneKeptAside
     const std::vector<uint8_t> dll = PatternBytes(5000, 3);
     std::vector<uint8_t> earlier = dll;
     earlier.back() ^= 0x5A;
-    Carry({{u"zorbel.dll", dll, testing::kTime2010}});
-    const U16String path = folder_ / u"zorbel.dll";
-    WriteBytes(path, earlier);
+    const U16String path = CarryOver(u"zorbel.dll", dll, earlier);
 
     EXPECT_TRUE(InstallEntryFile(state_, u"zorbel.dll", feedback_));
 
@@ -149,9 +156,7 @@ private:
 };
 
 TEST_F(FileInstall, TemporaryNameIsThePathADotAndTheGuidBytesInMemoryOrder) {
-    Carry({{u"repo.jpg", Bytes("new picture"), testing::kTime2010}});
-    const U16String path = folder_ / u"repo.jpg";
-    WriteBytes(path, Bytes("old picture"));
+    const U16String path = CarryOver(u"repo.jpg", Bytes("new picture"), Bytes("old picture"));
     FixedGuid guid(S_OK);
     ScopedSystemApi scope(guid);
 
@@ -163,9 +168,7 @@ TEST_F(FileInstall, TemporaryNameIsThePathADotAndTheGuidBytesInMemoryOrder) {
 }
 
 TEST_F(FileInstall, WithoutAGuidTheTemporaryNameComesFromPseudoRandomWords) {
-    Carry({{u"repo.jpg", Bytes("new picture"), testing::kTime2010}});
-    const U16String path = folder_ / u"repo.jpg";
-    WriteBytes(path, Bytes("old picture"));
+    const U16String path = CarryOver(u"repo.jpg", Bytes("new picture"), Bytes("old picture"));
     FixedGuid noGuid(E_FAIL);
     ScopedSystemApi scope(noGuid);
     // Whether this process has seeded the generator already or seeds it now
@@ -191,9 +194,7 @@ TEST_F(FileInstall, WithoutAGuidTheTemporaryNameComesFromPseudoRandomWords) {
 }
 
 TEST_F(FileInstall, FileHeldOpenWithoutSharingIsNeitherMovedNorOverwritten) {
-    Carry({{u"zorbel.dll", Bytes("new library"), testing::kTime2010}});
-    const U16String path = folder_ / u"zorbel.dll";
-    WriteBytes(path, Bytes("old library"));
+    const U16String path = CarryOver(u"zorbel.dll", Bytes("new library"), Bytes("old library"));
     {
         UniqueFile holder(::CreateFileW(AsWide(path), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(holder);
@@ -257,9 +258,7 @@ private:
 };
 
 TEST_F(FileInstall, EarlierFileIsMovedBackWhenTheNewOneCannotBeCreated) {
-    Carry({{u"zorbel.dll", Bytes("new library"), testing::kTime2010}});
-    const U16String path = folder_ / u"zorbel.dll";
-    WriteBytes(path, Bytes("old library"));
+    const U16String path = CarryOver(u"zorbel.dll", Bytes("new library"), Bytes("old library"));
     RefusedCreation refuse(path, ERROR_ACCESS_DENIED);
     ScopedSystemApi scope(refuse);
 
