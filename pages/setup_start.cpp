@@ -40,7 +40,10 @@ BOOL CSetupStart::OnInitDialog() {
 BOOL CSetupStart::OnSetActive() { return CSetupPage::OnSetActive(); }
 
 void CSetupStart::OnTimer(UINT_PTR id) {
-    if (id != kLoadTimer) return;
+    if (id != kLoadTimer) {
+        CPropertyPage::OnTimer(id);
+        return;
+    }
     KillTimer(kLoadTimer);
     if (!loadPending) return;
     loadPending = false;

@@ -53,6 +53,12 @@ BOOL CPropertyPage::OnSetActive() {
     return TRUE;
 }
 
+void CPropertyPage::OnTimer(UINT_PTR) { Default(); }
+
+void CPropertyPage::Default() {
+    if (defaultProcessing_ != nullptr) *defaultProcessing_ = true;
+}
+
 LRESULT CPropertyPage::OnWizardNext() { return 0; }
 LRESULT CPropertyPage::OnWizardBack() { return 0; }
 BOOL CPropertyPage::OnWizardFinish() { return TRUE; }
@@ -78,6 +84,18 @@ INT_PTR CALLBACK CPropertyPage::DialogProc(HWND hwnd, UINT message, WPARAM w, LP
 }
 
 INT_PTR CPropertyPage::Dispatch(UINT message, WPARAM w, LPARAM l) {
+    bool defaultProcessing = false;
+    struct Restore {
+        bool*& flag;
+        bool* outer;
+        ~Restore() { flag = outer; }
+    } restore{defaultProcessing_, defaultProcessing_};
+    defaultProcessing_ = &defaultProcessing;
+    const INT_PTR result = DispatchTyped(message, w, l);
+    return defaultProcessing ? FALSE : result;
+}
+
+INT_PTR CPropertyPage::DispatchTyped(UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog();

@@ -48,20 +48,34 @@ public:
     virtual BOOL OnWizardFinish();     // TRUE: let the wizard close
     virtual void OnCancel() {}         // the user pressed Cancel (accepted)
     virtual void DoDataExchange(CDataExchange* dx) {}
-    virtual void OnTimer(UINT_PTR id) {}
+    // A timer of the page's window went off. A page handles its own ids and
+    // hands every other id to this base version, which leaves it to the
+    // dialog manager's default processing.
+    virtual void OnTimer(UINT_PTR id);
 
 protected:
+    // Leaves the message being dispatched to the dialog manager: the dialog
+    // procedure answers FALSE for it, so the default processing runs.
+    void Default();
+
     // Message-map entry for BN_CLICKED of control `id`.
     void OnClicked(int id, std::function<void()> handler) { clickHandlers_[id] = std::move(handler); }
 
 private:
     friend class CPropertySheet;
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l);
+    // Runs the typed handler of one message; FALSE when the page called
+    // Default() or has no handler for it.
     INT_PTR Dispatch(UINT message, WPARAM w, LPARAM l);
+    INT_PTR DispatchTyped(UINT message, WPARAM w, LPARAM l);
     INT_PTR OnNotify(const NMHDR& header);
 
     UINT templateId_;
     bool firstSetActive_ = true;
+    // Set by Default() for the message being dispatched; null between
+    // messages. Nested dispatches (a handler that sends to its own page)
+    // each have their own flag.
+    bool* defaultProcessing_ = nullptr;
     std::map<int, std::function<void()>> clickHandlers_;
 };
 
