@@ -18,6 +18,7 @@
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
 #include "state/install_state.h"
+#include "test_paths.h"
 
 namespace quentar::testing {
 
@@ -183,6 +184,43 @@ inline void SetTimes(const U16String& path, uint64_t count) {
 // 2001-01-01 and 2010-01-01 as FILETIME counts.
 constexpr uint64_t kTime2001 = 126227808000000000ull;
 constexpr uint64_t kTime2010 = 129067776000000000ull;
+
+// The sample application copied to `path` and started from there; ended when
+// the object goes. While it runs, Windows refuses to overwrite or delete its
+// executable but lets it be moved.
+class RunningProgram {
+public:
+    explicit RunningProgram(const U16String& path) {
+        EXPECT_TRUE(::CopyFileW(TEST_BUILD_DIR L"\\tools\\sample-app\\files\\QuentarSample.exe", AsWide(path), FALSE));
+        bytes_ = ReadBytes(path);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        EXPECT_TRUE(::CreateProcessW(AsWide(path), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                     &info))
+            << "error " << ::GetLastError();
+        process_.reset(info.hProcess);
+        UniqueHandle thread(info.hThread);
+        if (process_) ::WaitForInputIdle(process_.get(), 10000);
+    }
+    ~RunningProgram() { End(); }
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    bool Running() const { return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+    void End() {
+        if (!process_) return;
+        ::TerminateProcess(process_.get(), 0);
+        ::WaitForSingleObject(process_.get(), 10000);
+        process_.reset();
+    }
+    // The executable's content as it was started.
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+private:
+    UniqueHandle process_;
+    std::vector<uint8_t> bytes_;
+};
 
 inline std::vector<uint8_t> Bytes(const char* text) {
     return std::vector<uint8_t>(text, text + std::char_traits<char>::length(text));

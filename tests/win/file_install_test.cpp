@@ -18,7 +18,6 @@
 #include "install/file_install.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
-#include "test_paths.h"
 
 namespace quentar {
 namespace {
@@ -274,15 +273,8 @@ TEST_F(FileInstall, EarlierFileIsMovedBackWhenTheNewOneCannotBeCreated) {
 
 TEST_F(FileInstall, RunningExecutableIsMovedAsideAndReplaced) {
     const U16String path = folder_ / u"Quentar.exe";
-    ASSERT_TRUE(::CopyFileW(TEST_BUILD_DIR L"\\tools\\sample-app\\files\\QuentarSample.exe", AsWide(path), FALSE));
-    const std::vector<uint8_t> running = ReadBytes(path);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(::CreateProcessW(AsWide(path), nullptr, nullptr, nullptr, FALSE, 0, nullptr, AsWide(folder_.path()),
-                                 &startup, &info));
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    ::WaitForInputIdle(process.get(), 10000);
+    testing::RunningProgram program(path);
+    ASSERT_TRUE(program.Running());
     // Windows keeps a running program's executable from being overwritten.
     {
         UniqueFile direct(::CreateFileW(AsWide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
@@ -297,18 +289,15 @@ TEST_F(FileInstall, RunningExecutableIsMovedAsideAndReplaced) {
     state_.applicationPath = path;
     ChunkPlan plan;
     PlanChunks(static_cast<uint32_t>(application.size()), plan);
-    const bool written = WriteApplicationExecutable(state_, plan, feedback_);
 
-    EXPECT_EQ(::WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the program ended";
-    ::TerminateProcess(process.get(), 0);
-    ::WaitForSingleObject(process.get(), 10000);
+    EXPECT_TRUE(WriteApplicationExecutable(state_, plan, feedback_));
 
-    EXPECT_TRUE(written);
+    EXPECT_TRUE(program.Running());
     EXPECT_TRUE(feedback_.messages.empty());
     EXPECT_EQ(ReadBytes(path), application);
     ASSERT_EQ(state_.replacedFiles.size(), 1u);
     EXPECT_TRUE(IsAsideNameOf(state_.replacedFiles[0], path)) << ToUtf8(state_.replacedFiles[0]);
-    EXPECT_EQ(ReadBytes(state_.replacedFiles[0]), running);
+    EXPECT_EQ(ReadBytes(state_.replacedFiles[0]), program.bytes());
     EXPECT_EQ(state_.installedFiles, StringList{path});
     EXPECT_TRUE(state_.installedFolders.empty());
 }
