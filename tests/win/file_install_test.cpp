@@ -22,14 +22,8 @@
 namespace quentar {
 namespace {
 
-using testing::Bytes;
-using testing::Exists;
-using testing::PatternBytes;
-using testing::ReadBytes;
-using testing::RecordingFeedback;
-using testing::TempFolder;
-using testing::TimesOf;
-using testing::WriteBytes;
+// The engine tests' helpers (engine_test_support.h).
+using namespace quentar::testing;
 
 // The names in a folder, sorted.
 std::vector<U16String> Listing(const U16String& folder) {

@@ -19,13 +19,8 @@
 namespace quentar {
 namespace {
 
-using testing::Bytes;
-using testing::Exists;
-using testing::PatternBytes;
-using testing::ReadBytes;
-using testing::RecordingFeedback;
-using testing::TempFolder;
-using testing::WriteBytes;
+// The engine tests' helpers (engine_test_support.h).
+using namespace quentar::testing;
 
 const U16String kUninstallRoot = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 

@@ -20,13 +20,8 @@
 namespace quentar {
 namespace {
 
-using testing::Bytes;
-using testing::Exists;
-using testing::PatternBytes;
-using testing::ReadBytes;
-using testing::RecordingFeedback;
-using testing::TempFolder;
-using testing::WriteBytes;
+// The engine tests' helpers (engine_test_support.h).
+using namespace quentar::testing;
 
 constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
