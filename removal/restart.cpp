@@ -39,6 +39,24 @@ void EnableShutdownPrivilege(InstallFeedback& feedback) {
     }
 }
 
+// Deletes a file that was moved aside. An earlier installation's read-only
+// file was moved aside like any other; it is ours to delete, so its read-only
+// attribute is cleared when it stands in the way.
+bool DeleteMovedAside(const U16String& file) {
+    if (Sys().DeleteFileW(AsWide(file))) return true;
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = Sys().GetFileAttributesW(AsWide(file));
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        Sys().SetFileAttributesW(AsWide(file), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        // Still in use, it then waits for the next start without the
+        // attribute in the way.
+        return Sys().DeleteFileW(AsWide(file)) != FALSE;
+    }
+    ::SetLastError(error);
+    return false;
+}
+
 }  // namespace
 
 void RestartWindows(InstallFeedback& feedback) {
@@ -59,7 +77,7 @@ PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& f
     StringList& files = state.replacedFiles;
     for (size_t index = 0; index < files.size();) {
         const U16String& file = files[index];
-        if (Sys().DeleteFileW(AsWide(file))) {
+        if (DeleteMovedAside(file)) {
             feedback.Log(u"deleted " + file);
             files.erase(files.begin() + static_cast<ptrdiff_t>(index));
             continue;

@@ -18,8 +18,9 @@ enum class PendingDeletions {
     RestartLater,      // some wait for the next start; the user chose No
 };
 
-// Deletes every file of replacedFiles that can be deleted now and drops it
-// from the list; each one that cannot is marked for deletion when Windows
+// Deletes every file of replacedFiles that can be deleted now (clearing a
+// read-only attribute that stands in the way: the files are earlier
+// installations' files moved aside) and drops it from the list; each one that cannot is marked for deletion when Windows
 // next starts (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT) and stays in the
 // list, whether or not the marking worked. When any stays, asks
 // kRestartQuestion once (MB_YESNO | MB_ICONEXCLAMATION) and on Yes calls

@@ -145,7 +145,8 @@ struct Upgrade {
     // The earlier executable, started from the destination when asked for.
     std::unique_ptr<testing::RunningProgram> program;
 
-    Upgrade(RecordingFeedback& feedback, bool executableRunning) {
+    // `companionAttributes`: the earlier companion's attributes.
+    Upgrade(RecordingFeedback& feedback, bool executableRunning, DWORD companionAttributes = FILE_ATTRIBUTE_NORMAL) {
         state.destinationFolder = folder.path();
         executable = folder / u"Quentar.exe";
         companion = folder / u"zorbel.dll";
@@ -155,6 +156,7 @@ struct Upgrade {
             WriteBytes(executable, Bytes("earlier executable"));
         }
         WriteBytes(companion, Bytes("earlier companion"));
+        ::SetFileAttributesW(AsWide(companion), companionAttributes);
         const std::vector<uint8_t> application = PatternBytes(20000, 2);
         state.payload = testing::MakePayload({{u"Quentar.exe", application, testing::kTime2010},
                                               {u"zorbel.dll", Bytes("new companion"), testing::kTime2010}});
@@ -170,7 +172,7 @@ struct Upgrade {
 
 TEST(ProcessPendingDeletions, EarlierFilesNotInUseAreDeletedAtOnceWithoutAQuestion) {
     RecordingFeedback feedback(IDYES);
-    Upgrade upgrade(feedback, false);
+    Upgrade upgrade(feedback, false, FILE_ATTRIBUTE_READONLY);
     const StringList aside = upgrade.state.replacedFiles;
     NoRestart guard;
     ScopedSystemApi scope(guard);
