@@ -1,0 +1,201 @@
+#include "install/uninstall_record.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/system_api.h"
+#include "platform/unique_resource.h"
+#include "platform/wide.h"
+#include "state/guid_text.h"
+
+namespace quentar {
+namespace {
+
+// Name buffers of the enumerations, in characters (a registry key name is
+// at most 255 characters, so neither ever truncates one).
+constexpr DWORD kCandidateNameCapacity = 512;
+constexpr DWORD kTreeNameCapacity = 511;
+
+// One value of the record, as it is written.
+struct RecordValue {
+    U16String name;
+    DWORD type;        // REG_SZ or REG_DWORD
+    U16String text;    // for REG_SZ
+    uint32_t number;   // for REG_DWORD
+};
+
+RecordValue TextValue(U16View name, U16View text) { return {U16String(name), REG_SZ, U16String(text), 0}; }
+RecordValue NumberValue(U16View name, uint32_t number) { return {U16String(name), REG_DWORD, {}, number}; }
+
+// The record's values in the order they are written. A value added to the
+// record is one more line here.
+std::vector<RecordValue> RecordValues(const InstallState& state) {
+    using R = UninstallRecord;
+    std::vector<RecordValue> values = {
+        TextValue(R::kDisplayName, R::kDisplayNameText),
+        TextValue(R::kFolder, state.destinationFolder),
+        TextValue(R::kPath, state.programFolderPath),
+        TextValue(R::kUninstallString, R::UninstallCommand(state.applicationPath)),
+        NumberValue(R::kFiles, static_cast<uint32_t>(state.installedFiles.size())),
+    };
+    for (size_t i = 0; i < state.installedFiles.size(); ++i) {
+        values.push_back(TextValue(R::FileValueName(static_cast<uint32_t>(i)), state.installedFiles[i]));
+    }
+    return values;
+}
+
+LSTATUS WriteValue(HKEY key, const RecordValue& value) {
+    if (value.type == REG_DWORD) {
+        const DWORD data = value.number;  // little-endian, 4 bytes
+        return Sys().RegSetValueExW(key, AsWide(value.name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                                    sizeof(data));
+    }
+    return WriteStringValue(key, AsWide(value.name), AsWide(value.text), value.type);
+}
+
+// The names of the subkeys of `key` in enumeration order, until the first
+// call that does not succeed; the name buffer holds `capacity` characters.
+StringList SubkeyNames(HKEY key, DWORD capacity) {
+    StringList names;
+    std::vector<wchar_t> name(capacity);
+    for (DWORD index = 0;; ++index) {
+        DWORD size = capacity;  // reset before every call
+        if (Sys().RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        names.push_back(FromWide(name.data(), size));
+    }
+    return names;
+}
+
+// The subkey names of the uninstall root in enumeration order; empty when
+// the root cannot be opened.
+StringList EnumUninstallKeys() {
+    UniqueKey root;
+    if (Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(UninstallRecord::kRoot), 0, KEY_ALL_ACCESS, root.put()) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    return SubkeyNames(root.get(), kCandidateNameCapacity);
+}
+
+}  // namespace
+
+U16String UninstallRecord::FileValueName(uint32_t index) {
+    U16String name = kFilePrefix;
+    for (char c : std::to_string(index)) name.push_back(static_cast<char16_t>(c));
+    return name;
+}
+
+U16String UninstallRecord::KeyPath(U16View name) {
+    U16String path = kRoot;
+    path.push_back(u'\\');
+    path.append(name);
+    return path;
+}
+
+U16String UninstallRecord::UninstallCommand(U16View applicationPath) {
+    U16String command = u"\"";
+    command.append(applicationPath);
+    command.push_back(u'"');
+    command.append(kUninstallArgument);
+    return command;
+}
+
+StringList ListRecordCandidates() {
+    StringList names = EnumUninstallKeys();
+    // char16_t is unsigned: the order of wcscmp on UTF-16 code units.
+    std::sort(names.begin(), names.end());
+    names.insert(names.begin(), UninstallRecord::kProductKeyName);
+    return names;
+}
+
+LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text, DWORD type) {
+    if (text == nullptr) return ERROR_INVALID_DATA;
+    const size_t units = wcslen(text) + 1;
+    // The byte count must fit the call's 32-bit size.
+    if (units > MAXDWORD / sizeof(wchar_t)) return ERROR_INVALID_DATA;
+    return Sys().RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text),
+                                static_cast<DWORD>(units * sizeof(wchar_t)));
+}
+
+LSTATUS ReadStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD& length) {
+    // The byte capacity must fit the call's 32-bit size.
+    const DWORD capacity = std::min<DWORD>(length, MAXDWORD / sizeof(wchar_t));
+    DWORD type = REG_NONE;
+    DWORD bytes = capacity * sizeof(wchar_t);
+    const LSTATUS result = Sys().RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+    if (result != ERROR_SUCCESS) return result;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
+    if (bytes % sizeof(wchar_t) != 0) return ERROR_INVALID_DATA;
+    if (bytes == 0) {
+        // The empty text still needs room for its terminator.
+        if (capacity == 0) return ERROR_MORE_DATA;
+        buffer[0] = L'\0';
+        length = 1;
+        return ERROR_SUCCESS;
+    }
+    const DWORD units = bytes / sizeof(wchar_t);
+    if (buffer[units - 1] != L'\0') return ERROR_INVALID_DATA;
+    length = units;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS DeleteKeyTree(HKEY parent, const wchar_t* subkey) {
+    UniqueKey key;
+    if (Sys().RegOpenKeyExW(parent, subkey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return kKeyNotOpened;
+    // Deleting while enumerating would shift the indices: collect first.
+    const StringList children = SubkeyNames(key.get(), kTreeNameCapacity);
+    for (const U16String& child : children) DeleteKeyTree(key.get(), AsWide(child));
+    key.reset();
+    return Sys().RegDeleteKeyW(parent, subkey);
+}
+
+bool WriteUninstallRecord(InstallState& state) {
+    UniqueKey key;
+    if (Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(state.uninstallKeyPath), 0, UninstallRecord::kWriteAccess,
+                            key.put()) == ERROR_SUCCESS) {
+        for (const RecordValue& value : RecordValues(state)) {
+            if (WriteValue(key.get(), value) != ERROR_SUCCESS) return false;
+        }
+    }
+    RemoveSupersededRecords(state.destinationFolder, state.uninstallKeyPath);
+    return true;
+}
+
+void RemoveSupersededRecords(U16View folder, U16View recordPath) {
+    const StringList candidates = ListRecordCandidates();
+    if (folder.empty()) return;
+
+    int matches = 0;
+    StringList superseded;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const U16String path = UninstallRecord::KeyPath(candidates[i]);
+        if (path == recordPath) {
+            ++matches;
+            continue;
+        }
+        GuidBytes guid;
+        if (i > 0 && !ParseGuidText(candidates[i], guid)) continue;
+        UniqueKey key;
+        if (Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(path), 0, UninstallRecord::kReadAccess, key.put()) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        wchar_t recordFolder[UninstallRecord::kFolderCapacity];
+        DWORD length = UninstallRecord::kFolderCapacity;
+        if (ReadStringValue(key.get(), AsWide(UninstallRecord::kFolder), recordFolder, length) ==
+                ERROR_SUCCESS &&
+            EqualsIgnoreAsciiCase(FromWide(recordFolder, length - 1), folder)) {
+            superseded.push_back(candidates[i]);
+        }
+    }
+    // Only when the new record is known for certain: a record missing from
+    // the list, or listed under another spelling, could be one of the keys
+    // about to be deleted.
+    if (matches != 1) return;
+    for (const U16String& name : superseded) DeleteKeyTree(HKEY_LOCAL_MACHINE, AsWide(UninstallRecord::KeyPath(name)));
+}
+
+}  // namespace quentar

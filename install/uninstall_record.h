@@ -1,0 +1,109 @@
+// The uninstall record: one key per installation under
+// HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall that
+// names the product for the system's list of installed programs, gives the
+// command that removes it, and lists its folder, program group and files.
+//
+// Readers (the welcome page's search for an earlier installation, the sweep
+// of superseded records) and the writer share the registry primitives below.
+// Every registry call goes through Sys(), keys are held by UniqueKey.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "state/install_state.h"
+#include "state/text.h"
+
+namespace quentar {
+
+// The record's format: where it lives, its value names and its constants.
+struct UninstallRecord {
+    // Parent of every record key, under HKEY_LOCAL_MACHINE. No registry-view
+    // flag is ever passed: the process's default view is used.
+    static constexpr char16_t kRoot[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    // The product-name key, which readers treat as a record too (it is never
+    // written by this program).
+    static constexpr char16_t kProductKeyName[] = u"Quentar";
+    // "DisplayName" of every record written.
+    static constexpr char16_t kDisplayNameText[] = u"Quentar 2009";
+    // Appended to the quoted executable path in "UninstallString".
+    static constexpr char16_t kUninstallArgument[] = u" /uninstall";
+
+    // Value names, in the order they are written.
+    static constexpr char16_t kDisplayName[] = u"DisplayName";
+    static constexpr char16_t kFolder[] = u"Folder";
+    static constexpr char16_t kPath[] = u"Path";
+    static constexpr char16_t kUninstallString[] = u"UninstallString";
+    static constexpr char16_t kFiles[] = u"Files";  // REG_DWORD, the number of "File" values
+    static constexpr char16_t kFilePrefix[] = u"File";
+
+    // Access to the record key when writing it (KEY_READ | KEY_CREATE_SUB_KEY
+    // | KEY_SET_VALUE), and when reading a record.
+    static constexpr REGSAM kWriteAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
+    static constexpr REGSAM kReadAccess = KEY_READ;
+
+    // Capacities, in characters, of the buffers into which readers read a
+    // record's texts (terminator included): longer texts count as missing.
+    static constexpr DWORD kFolderCapacity = 520;
+
+    // "File0", "File1", ... "File10": the index in decimal, no leading zeros.
+    static U16String FileValueName(uint32_t index);
+    // Path of the record key `name` relative to HKEY_LOCAL_MACHINE.
+    static U16String KeyPath(U16View name);
+    // The command that removes the installation: the executable's path in
+    // double quotes, so that a path with blanks cannot be taken for a shorter
+    // program, followed by " /uninstall".
+    static U16String UninstallCommand(U16View applicationPath);
+};
+
+// The names of the keys that may be records, in the order readers look at
+// them: "Quentar" first (whether or not such a key exists), then the subkeys
+// of the uninstall root sorted by UTF-16 code units (case-sensitive), so an
+// existing "Quentar" key appears a second time. Only "Quentar" when the root
+// cannot be opened.
+StringList ListRecordCandidates();
+
+// Sets string value `name` of `key` to `text` with its terminating NUL
+// (2 x (length + 1) bytes) and type `type` (REG_SZ or REG_EXPAND_SZ).
+// Returns the Win32 result, 0 on success; ERROR_INVALID_DATA without any
+// call when `text` is null.
+LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text, DWORD type);
+
+// Reads string value `name` of `key` into `buffer`. On entry `length` is the
+// buffer's capacity in characters; on success it is the number of characters
+// read including the terminator, and the buffer holds a NUL-terminated text
+// (an empty value, 0 bytes, gives the empty text and 1). Fails with the
+// system's result when the query fails (ERROR_MORE_DATA when the buffer is
+// too small), and with ERROR_INVALID_DATA when the value is not REG_SZ or
+// REG_EXPAND_SZ, has an odd byte length or does not end with a NUL.
+LSTATUS ReadStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD& length);
+
+// Result of DeleteKeyTree when the subkey cannot be opened.
+constexpr LSTATUS kKeyNotOpened = -1;
+
+// Deletes parent\subkey with every key below it: all subkey names are
+// collected before the first deletion, each is deleted in turn (failures
+// ignored), then the key itself. Returns the result of deleting the key
+// itself, or kKeyNotOpened.
+LSTATUS DeleteKeyTree(HKEY parent, const wchar_t* subkey);
+
+// Writes the record's values into the existing key state.uninstallKeyPath
+// (HKEY_LOCAL_MACHINE) in this order: DisplayName, Folder, Path,
+// UninstallString, Files, File0.. (one per entry of installedFiles), then
+// sweeps superseded records for destinationFolder. False as soon as a value
+// cannot be written: what was written stays for the removal, and nothing is
+// swept. A key that cannot be opened gets no values, is swept for all the
+// same, and counts as success.
+bool WriteUninstallRecord(InstallState& state);
+
+// Deletes the records, other than the one just written (`recordPath`,
+// relative to HKEY_LOCAL_MACHINE), whose "Folder" equals `folder` when A-Z
+// are compared without regard to case: candidate 0 ("Quentar") always, later
+// candidates only when their name is in GUID form. Nothing is deleted unless
+// `recordPath` is found exactly once among the candidates' paths (compared
+// code unit by code unit) or when `folder` is empty. Failures only leave a
+// candidate alone.
+void RemoveSupersededRecords(U16View folder, U16View recordPath);
+
+}  // namespace quentar
