@@ -26,15 +26,21 @@ struct MarkerPass {
     HFONT boldFont;
 };
 
+// Called back by user32, whose frames an exception cannot unwind: guarded
+// like every other entry point of ours.
 BOOL CALLBACK ApplyMarker(HWND window, LPARAM context) {
-    const U16String text = CWnd::WindowText(window);
-    if (!text.empty() && text.front() == u'!') {
-        const U16String shown = text.substr(1);
-        ::SetWindowTextW(window, AsWide(shown));
-        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(reinterpret_cast<MarkerPass*>(context)->boldFont),
-                       TRUE);
-    }
-    return TRUE;  // always visit every window
+    return CallGuarded(
+        [&] {
+            const U16String text = CWnd::WindowText(window);
+            if (!text.empty() && text.front() == u'!') {
+                const U16String shown = text.substr(1);
+                ::SetWindowTextW(window, AsWide(shown));
+                ::SendMessageW(window, WM_SETFONT,
+                               reinterpret_cast<WPARAM>(reinterpret_cast<MarkerPass*>(context)->boldFont), TRUE);
+            }
+            return BOOL{TRUE};  // always visit every window
+        },
+        BOOL{FALSE});  // after a fatal error nothing more is marked
 }
 
 }  // namespace

@@ -7,12 +7,14 @@
 
 #include <cwctype>
 #include <memory>
+#include <new>
 
 #include "app/command_line.h"
 #include "state/fatal_error.h"
 #include "state/resource_ids.h"
 #include "app/setup_app.h"
 #include "message_box_catcher.h"
+#include "page_host.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
 #include "platform/wide.h"
@@ -60,6 +62,8 @@ TEST(FatalErrors, MessageOfEachKind) {
     EXPECT_EQ(message(FatalError::Code(777 + 4242)), u"");  // no such entry
     EXPECT_EQ(message(FatalError::Text(u"Payload entry \"help.pdf\" is damaged")),
               u"Payload entry \"help.pdf\" is damaged");
+    // Not the runtime's internal name of the exception.
+    EXPECT_EQ(message(std::bad_alloc()), u"Out of memory.");
 }
 
 TEST(SystemMessages, StringTableEntriesComeFromTheProgram) {
@@ -134,44 +138,14 @@ TEST(StartAfterWizard, StartsTheProgramWithoutWaiting) {
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
-// A page of the program built in-process on one of its own templates, inside
-// a plain top-level window standing in for the sheet.
+// A page of the program built in-process on one of its own templates.
 class PageOnTemplate : public ::testing::Test {
 protected:
     void Create(UINT templateId) {
-        host_ = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), HostTemplate(), nullptr,
-                                             &PageOnTemplate::Proc, 0);
-        ASSERT_NE(host_, nullptr);
-        page_ = std::make_unique<CSetupPage>(templateId);
-        const HWND dialog = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), host_,
-                                                 &PageOnTemplate::Proc, 0);
-        ASSERT_NE(dialog, nullptr);
-        ::EnableWindow(dialog, TRUE);  // page templates are disabled until a sheet shows them
-        page_->Attach(dialog);
-        sheet_ = std::make_unique<CSetup>(arguments_);
-        sheet_->Attach(host_);
-    }
-    void TearDown() override {
-        if (sheet_) sheet_->Detach();
-        if (host_) ::DestroyWindow(host_);
-    }
-    static INT_PTR CALLBACK Proc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
-
-    // An empty top-level dialog in the pages' font, standing in for the sheet.
-    static const DLGTEMPLATE* HostTemplate() {
-        alignas(4) static WORD words[64] = {};
-        auto* t = reinterpret_cast<DLGTEMPLATE*>(words);
-        t->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT | DS_MODALFRAME;
-        t->cx = 520;
-        t->cy = 260;
-        WORD* p = reinterpret_cast<WORD*>(t + 1);
-        *p++ = 0;  // no menu
-        *p++ = 0;  // standard dialog class
-        *p++ = 0;  // no title
-        *p++ = 8;  // point size
-        for (const wchar_t* face = L"MS Shell Dlg"; *face; ++face) *p++ = *face;
-        *p++ = 0;
-        return t;
+        ASSERT_TRUE(pages_.Create(templateId)) << "error " << ::GetLastError();
+        host_ = pages_.host;
+        page_ = pages_.page.get();
+        sheet_ = pages_.sheet.get();
     }
 
     static LONG WeightOf(HWND control) {
@@ -181,10 +155,10 @@ protected:
         return font.lfWeight;
     }
 
-    UpdateArguments arguments_;
+    testing::PageHost pages_;
     HWND host_ = nullptr;
-    std::unique_ptr<CSetupPage> page_;
-    std::unique_ptr<CSetup> sheet_;
+    CSetupPage* page_ = nullptr;
+    CSetup* sheet_ = nullptr;
 };
 
 TEST_F(PageOnTemplate, MarkedTextsTurnBoldWithoutTheirMark) {
