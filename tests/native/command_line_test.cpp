@@ -38,6 +38,11 @@ const CommandLineCase kCases[] = {
     {"empty_argument", {u""}, false, u"", u"", 0},
     {"empty_value", {u"/update:"}, true, u"", u"", 0},
     {"unknown_key", {u"/silent:1", u"/exe"}, false, u"", u"", 0},
+    // Keys compare whole: a longer key that starts like a known one is unknown.
+    {"longer_key_not_update", {u"/updates:1"}, false, u"", u"", 0},
+    {"longer_key_not_window", {u"/whx:5"}, false, u"", u"", 0},
+    {"longer_key_not_exe", {u"/exes:C:\\A\\b.exe"}, false, u"", u"", 0},
+    {"shorter_key_not_update", {u"/updat:1"}, false, u"", u"", 0},
     {"window_blanks", {u"/wh:  1234"}, false, u"", u"", 1234},
     {"window_quoted", {u"/wh:\"1234\""}, false, u"", u"", 1234},
     {"window_quoted_blanks", {u"/wh: \"1234\"  "}, false, u"", u"", 1234},
@@ -46,6 +51,13 @@ const CommandLineCase kCases[] = {
     {"window_low_32_bits", {u"/wh:4294967297"}, false, u"", u"", 1},
     {"window_minus_one", {u"/wh:-1"}, false, u"", u"", 0xFFFFFFFFu},
     {"window_plus", {u"/wh:+77"}, false, u"", u"", 77},
+    // At and one below the 64-bit limits the value is exact (low 32 bits of
+    // 0x7FFFFFFFFFFFFFFE, 0x7FFFFFFFFFFFFFFF, 0x8000000000000001,
+    // 0x8000000000000000); only beyond them does it saturate.
+    {"window_one_below_maximum", {u"/wh:9223372036854775806"}, false, u"", u"", 0xFFFFFFFEu},
+    {"window_maximum", {u"/wh:9223372036854775807"}, false, u"", u"", 0xFFFFFFFFu},
+    {"window_one_above_minimum", {u"/wh:-9223372036854775807"}, false, u"", u"", 1},
+    {"window_minimum", {u"/wh:-9223372036854775808"}, false, u"", u"", 0},
     {"window_saturates", {u"/wh:99999999999999999999999"}, false, u"", u"", 0xFFFFFFFFu},
     {"window_saturates_negative", {u"/wh:-99999999999999999999999"}, false, u"", u"", 0},
     {"window_key_mixed_case", {u"/Wh:5"}, false, u"", u"", 5},

@@ -39,7 +39,8 @@ TEST(RuntimeAgreement, WhiteSpaceMatchesIswspaceForEveryUnit) {
 
 TEST(RuntimeAgreement, DecimalParsingMatchesWcstoi64) {
     const wchar_t* inputs[] = {L"1234", L"  1234", L"\t-1", L"+42", L"abc", L"", L"12ab",
-                               L"4294967297", L"9223372036854775807", L"9223372036854775808",
+                               L"4294967297", L"9223372036854775806", L"9223372036854775807", L"9223372036854775808",
+                               L"-9223372036854775807", L"-9223372036854775808",
                                L"-9223372036854775809", L"99999999999999999999999", L"- 3", L"0x10"};
     for (const wchar_t* s : inputs) {
         EXPECT_EQ(ParseDecimal64(FromWide(s)), _wcstoi64(s, nullptr, 10)) << "input \"" << ToUtf8(FromWide(s)) << "\"";
