@@ -110,7 +110,21 @@ TEST(DecodeArchive, DecodedBlockHasTheStoredLayout) {
         uint8_t header[kHeaderSize];
         EncodeHeader(packed[k].fields, 0, packed[k].size, header);
         EXPECT_EQ(std::memcmp(e.Header(), header, kHeaderSize), 0) << "entry " << k;
-        EXPECT_EQ(e.LastWriteTime(), 0x01D9000000000002ull);
+        // The three FILETIMEs of WIN32_FIND_DATAW at offsets 4, 12 and 20,
+        // each carried over as its own field.
+        const struct {
+            size_t offset;
+            uint64_t (PayloadEntry::*read)() const;
+            uint64_t expected;
+        } times[] = {{4, &PayloadEntry::CreationTime, 0x01D9000000000000ull},
+                     {12, &PayloadEntry::LastAccessTime, 0x01D9000000000001ull},
+                     {20, &PayloadEntry::LastWriteTime, 0x01D9000000000002ull}};
+        for (const auto& t : times) {
+            uint64_t stored = 0;
+            for (int b = 7; b >= 0; --b) stored = stored << 8 | e.Header()[t.offset + b];
+            EXPECT_EQ(stored, t.expected) << "entry " << k << ", time at offset " << t.offset;
+            EXPECT_EQ((e.*t.read)(), t.expected) << "entry " << k << ", time at offset " << t.offset;
+        }
         EXPECT_EQ(e.Attributes(), kFileAttributeArchive);
     }
     EXPECT_FALSE(e) << "Next after the last entry is none";
@@ -300,6 +314,10 @@ TEST(FindEntry, FoldsOnlyAsciiLettersAndReturnsTheFirstMatch) {
         Pack(u"\u00C4rger.dll", TextBytes("umlaut")),
         Pack(u"quentar.exe", TextBytes("second")),
         Pack(std::u16string(259, u'n'), TextBytes("long")),
+        Pack(u"Zorbel.dll", TextBytes("zorbel")),
+        Pack(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ", TextBytes("capitals")),
+        Pack(u"abcdefghijklmnopqrstuvwxyz.txt", TextBytes("small letters")),
+        Pack(u"@[", TextBytes("next to the letters")),
     };
     DecodeResult r = Decode(BuildArchive(packed, kKey));
     ASSERT_EQ(r.status, DecodeStatus::Ok);
@@ -319,6 +337,11 @@ TEST(FindEntry, FoldsOnlyAsciiLettersAndReturnsTheFirstMatch) {
         {u"Quentar.ex", nullptr},
         {u"Quentar.exe ", nullptr},
         {std::u16string(259, u'N'), "long"},
+        // Every letter A-Z folds, in both directions, and nothing next to them.
+        {u"zorbel.dll", "zorbel"},
+        {u"abcdefghijklmnopqrstuvwxyz", "capitals"},
+        {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ.TXT", "small letters"},
+        {u"`{", nullptr},
         {std::u16string(258, u'n'), nullptr},
         {u"", nullptr},
     };
