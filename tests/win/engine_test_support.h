@@ -96,16 +96,16 @@ private:
     U16String path_;
 };
 
-struct EntrySpec {
+struct CarriedEntry {
     U16String name;
     std::vector<uint8_t> data;
     uint64_t lastWriteTime = 0;
 };
 
 // The decoded archive of `entries`, in order, as the welcome page would hold it.
-inline std::unique_ptr<PayloadArchive> MakePayload(const std::vector<EntrySpec>& entries) {
+inline std::unique_ptr<PayloadArchive> MakePayload(const std::vector<CarriedEntry>& entries) {
     std::vector<PackedEntry> packed;
-    for (const EntrySpec& e : entries) {
+    for (const CarriedEntry& e : entries) {
         EntryFields fields;
         fields.name = e.name;
         fields.lastWriteTime = e.lastWriteTime;

@@ -55,7 +55,7 @@ class FileInstall : public ::testing::Test {
 protected:
     void SetUp() override { state_.destinationFolder = folder_.path(); }
 
-    void Carry(std::vector<testing::EntrySpec> entries) { state_.payload = testing::MakePayload(entries); }
+    void Carry(std::vector<testing::CarriedEntry> entries) { state_.payload = testing::MakePayload(entries); }
 
     // Carries `name` with `content` and puts the earlier installation's
     // `earlier` file of that name in the folder; returns its path.
