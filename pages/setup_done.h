@@ -1,6 +1,10 @@
-// The finish page: reports the installation and offers to start Quentar.
+// The finish page: reports the installation and offers to start Quentar when
+// the wizard closes. Finish ends the wizard after the files that had to be
+// moved aside are dealt with; with the Axis runtime requested, Next leads to
+// the runtime-components page instead.
 #pragma once
 
+#include "platform/framework/wnd.h"
 #include "wizard/setup_page.h"
 
 namespace quentar {
@@ -8,6 +12,24 @@ namespace quentar {
 class CSetupDone : public CSetupPage {
 public:
     CSetupDone();
+
+    void DoDataExchange(CDataExchange* dx) override;
+    // Ticks the start box.
+    BOOL OnInitDialog() override;
+    // Offers Next with the runtime hint when the Axis runtime was requested,
+    // else Finish with the finish hint.
+    BOOL OnSetActive() override;
+    // Store the start box's state in startApplication; Finish also deletes
+    // (or schedules for the next start of Windows) the files moved aside.
+    LRESULT OnWizardNext() override;
+    BOOL OnWizardFinish() override;
+
+private:
+    void StoreStartRequest();
+
+    CButton startBox;      // 1000
+    CStatic finishHint;    // 1001
+    CStatic runtimeHint;   // 1002
 };
 
 }  // namespace quentar

@@ -29,6 +29,7 @@
 #define IDS_CREATE_FILE_FAILED   264
 #define IDS_ILLEGAL_CHARACTERS   266
 #define IDS_ADMIN_REQUIRED       267
+#define IDS_NO_APPLICATION       268  /* the payload lacks the application */
 
 /* Welcome page (107, 231). */
 #define IDC_VERSION_TEXT     1127

@@ -171,10 +171,17 @@ INT_PTR CPropertySheet::DoModal() {
     CPropertySheet* const outer = g_modalSheet;
     g_modalSheet = this;
     initialised_ = false;
+    ended_ = false;
     const INT_PTR result = ::PropertySheetW(&m_psh);
     g_modalSheet = outer;
     if (m_hWnd != nullptr) Detach();
-    return result;
+    return ended_ ? endResult_ : result;
+}
+
+void CPropertySheet::EndDialog(int result) {
+    ended_ = true;
+    endResult_ = result;
+    PostMessage(PSM_PRESSBUTTON, PSBTN_CANCEL);
 }
 
 void CPropertySheet::AttachWindow(HWND hwnd) { Attach(hwnd); }

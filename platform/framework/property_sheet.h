@@ -90,7 +90,8 @@ public:
     void AddPage(CPropertyPage* page) { pages_.push_back(page); }
     void SetWizardMode() { m_psh.dwFlags |= PSH_WIZARD; }
 
-    // Runs the sheet modally; returns what PropertySheetW returns.
+    // Runs the sheet modally; returns what PropertySheetW returns, or the
+    // result given to EndDialog.
     INT_PTR DoModal();
 
     // Called once the sheet window exists, before it is shown.
@@ -104,6 +105,10 @@ public:
     void SetWizardButtons(DWORD flags) const { PostMessage(PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(flags)); }
     // Presses a wizard button now (PSBTN_*).
     void PressButton(int button) const { SendMessage(PSM_PRESSBUTTON, static_cast<WPARAM>(button)); }
+    // Ends the modal run with `result` (IDCANCEL, ID_WIZFINISH, ...), which
+    // DoModal then returns: the sheet closes through its Cancel button,
+    // pressed by a posted message once the current handler has returned.
+    void EndDialog(int result);
 
     // The sheet object of the sheet window running on this thread, or null.
     static CPropertySheet* FromHandle(HWND hwnd);
@@ -116,6 +121,8 @@ private:
     std::vector<CPropertyPage*> pages_;
     std::vector<PROPSHEETPAGEW> descriptors_;
     bool initialised_ = false;
+    bool ended_ = false;  // EndDialog chose the result of this modal run
+    INT_PTR endResult_ = 0;
 };
 
 }  // namespace quentar

@@ -14,13 +14,16 @@ CWinApp::~CWinApp() {
 
 void CWinApp::OnUncaughtException(std::exception_ptr) { ::ExitProcess(2); }
 
-int AfxMessageBox(const U16String& text, UINT type) {
-    HWND owner = nullptr;
-    if (CWinApp* app = CWinApp::Current(); app && ::IsWindow(app->m_hMainWnd)) owner = app->m_hMainWnd;
+int AfxMessageBox(HWND owner, const U16String& text, UINT type) {
+    if (owner == nullptr) {
+        if (CWinApp* app = CWinApp::Current(); app && ::IsWindow(app->m_hMainWnd)) owner = app->m_hMainWnd;
+    }
     if (owner == nullptr) owner = ::GetActiveWindow();
     const U16String caption = ApplicationTitle();
     return ::MessageBoxW(owner, AsWide(text), AsWide(caption), type);
 }
+
+int AfxMessageBox(const U16String& text, UINT type) { return AfxMessageBox(nullptr, text, type); }
 
 int AfxMessageBox(UINT id, UINT type) { return AfxMessageBox(LoadStringResource(id), type); }
 

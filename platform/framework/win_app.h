@@ -55,6 +55,8 @@ R CallGuarded(F&& f, R fallback) {
 int AfxMessageBox(const U16String& text, UINT type = MB_OK | MB_ICONHAND);
 // The same with string-table entry `id`.
 int AfxMessageBox(UINT id, UINT type = MB_OK | MB_ICONHAND);
+// The same, owned by `owner` (the framework's choice above when null).
+int AfxMessageBox(HWND owner, const U16String& text, UINT type);
 
 // Registers the rich-edit 2.0 window class ("RichEdit20W") from System32.
 bool AfxInitRichEdit2();

@@ -86,6 +86,8 @@ const ExpectedString kStrings[] = {
     {264, L"Unable to create file %1\n%2"},
     {266, L"Illegal characters"},
     {267, L"Administrator privileges are needed to install the software. Setup aborted."},
+    // The program's own: a payload without the application is refused.
+    {268, L"This setup program does not contain the Quentar application. Setup aborted."},
 };
 
 // The sixteen strings of one RT_STRING block (block n holds ids 16(n-1) .. 16n-1).

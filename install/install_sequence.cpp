@@ -1,0 +1,118 @@
+#include "install/install_sequence.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "install/file_install.h"
+#include "install/shortcuts.h"
+#include "install/uninstall_record.h"
+#include "payload/payload_names.h"
+#include "platform/module_text.h"
+#include "platform/system_api.h"
+#include "platform/unique_resource.h"
+#include "platform/wide.h"
+#include "state/guid_text.h"
+#include "state/little_endian.h"
+#include "state/resource_ids.h"
+
+namespace quentar {
+
+namespace {
+
+// Access with which the installation's key is created: KEY_READ | KEY_WRITE.
+constexpr REGSAM kInstallKeyAccess = KEY_READ | KEY_WRITE;
+
+void ShowError(InstallFeedback& feedback, UINT messageId) {
+    feedback.Message(LoadStringResource(messageId), MB_OK | MB_ICONHAND);
+}
+
+// Creates the installation's uninstall key under a fresh name and records
+// its path in uninstallKeyPath. The key stays empty until the record is
+// written at the end; its creation is the first write of the installation,
+// so a user without administrator rights is stopped before the disk is
+// touched.
+bool CreateUninstallKey(InstallState& state, InstallFeedback& feedback) {
+    uint32_t words[4];
+    NewInstallationWords(words);
+    const U16String path = UninstallRecord::KeyPath(FormatGuidText(words[0], words[1], words[2], words[3]));
+
+    UniqueKey key;
+    const LSTATUS status = Sys().RegCreateKeyExW(HKEY_LOCAL_MACHINE, AsWide(path), 0, nullptr,
+                                                 REG_OPTION_NON_VOLATILE, kInstallKeyAccess, nullptr, key.put(),
+                                                 nullptr);
+    if (status != ERROR_SUCCESS) {
+        feedback.Log(u"Uninstall key " + path + u" not created: " + SystemErrorText(static_cast<DWORD>(status)));
+        ShowError(feedback, IDS_ADMIN_REQUIRED);
+        return false;
+    }
+    key.reset();
+    state.uninstallKeyPath = path;
+    return true;
+}
+
+// The SDK when chosen, then the companion files that the payload carries.
+// Only the SDK stops the installation: a companion that cannot be written
+// has been reported and the installation goes on without it.
+bool InstallLibraries(InstallState& state, InstallFeedback& feedback) {
+    if (state.installArecontRuntime && !InstallEntryFile(state, kArecontSdkEntryName, feedback)) return false;
+    for (const char16_t* name : kCompanionEntryNames) {
+        if (FindEntry(name, state)) InstallEntryFile(state, name, feedback);
+    }
+    return true;
+}
+
+}  // namespace
+
+void NewInstallationWords(uint32_t words[4]) {
+    GUID guid{};
+    if (FAILED(Sys().CoCreateGuid(&guid))) {
+        FillRandomWords(words);
+        return;
+    }
+    uint8_t bytes[sizeof(GUID)];
+    static_assert(sizeof(GUID) == 16, "a GUID is 16 bytes");
+    std::memcpy(bytes, &guid, sizeof(bytes));
+    for (int k = 0; k < 4; ++k) words[k] = ReadLe32(bytes + 4 * k);
+}
+
+bool RunInstallSequence(InstallState& state, const UpdateArguments& arguments, const ChunkPlan& plan,
+                        InstallFeedback& feedback) {
+    // Nothing can be installed without the application's executable: refuse
+    // before the machine is touched.
+    if (!state.applicationEntry) {
+        feedback.Log(u"The payload holds no application executable");
+        ShowError(feedback, IDS_NO_APPLICATION);
+        return false;
+    }
+
+    const bool update = arguments.updateMode;
+    const U16String target = update ? state.applicationPath : JoinPath(state.destinationFolder, kApplicationEntryName);
+    if (!update && !CreateUninstallKey(state, feedback)) return false;
+    state.applicationPath = target;
+
+    if (!WriteApplicationExecutable(state, plan, feedback)) return false;
+
+    // TODO(update): in update mode, ReplaceRunningApplication
+    // (install/update.h) runs here, once the in-place update is built: the
+    // running application is asked to close and the new executable is moved
+    // into its place.
+
+    if (!InstallLibraries(state, feedback)) return false;
+
+    if (update) {
+        state.runPath = arguments.updateExePath;
+        state.runDirectory = arguments.updateExeFolder;
+        return true;
+    }
+
+    CreateShortcuts(state, feedback);
+
+    if (!WriteUninstallRecord(state)) {
+        ShowError(feedback, IDS_UNINSTALL_KEY_FAILED);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quentar

@@ -1,0 +1,34 @@
+// The installation's feedback inside the wizard: message boxes owned by the
+// sheet and captioned with the application's title, the pauses kept for the
+// person watching, and an optional progress bar that is repainted at once
+// (no messages are processed while the installation runs).
+#pragma once
+
+#include <windows.h>
+
+#include "install/install_feedback.h"
+#include "platform/framework/wnd.h"
+
+namespace quentar {
+
+class WizardFeedback final : public InstallFeedback {
+public:
+    // `owner` owns the message boxes (the sheet's window; null lets the
+    // framework choose). `bar` is moved by the progress calls, or null when
+    // the page has none; it must outlive this object.
+    explicit WizardFeedback(HWND owner, const CProgressCtrl* bar = nullptr) : owner_(owner), bar_(bar) {}
+
+    // The bar's range becomes 0 .. steps - 1 (0 .. 0 when there are none).
+    void BeginProgress(uint32_t steps) override;
+    void Progress(uint32_t position) override;
+    void Pause(uint32_t milliseconds) override;
+    int Message(const U16String& text, uint32_t style) override;
+    // No log is kept while a person watches.
+    void Log(U16View line) override {}
+
+private:
+    HWND owner_;
+    const CProgressCtrl* bar_;
+};
+
+}  // namespace quentar
