@@ -1,13 +1,59 @@
-// The destination page: program folder, destination folder and desktop shortcut.
+// The destination page: the program folder (Start-menu group), the
+// destination folder and the desktop shortcut. Next checks both texts, offers
+// to create a missing destination level by level and stores the answers in
+// the install state.
 #pragma once
 
+#include <cstddef>
+
+#include "state/text.h"
 #include "wizard/setup_page.h"
 
 namespace quentar {
 
+// Characters refused in the program folder's name (it is one component of a
+// path).
+inline constexpr char16_t kIllegalFolderNameCharacters[] = u":\\/*?";
+
+// The longest destination that is offered to be created: every file the
+// installation puts into it must have a full path within MAX_PATH. The
+// longest such name is the application's executable moved aside while in use
+// ("Quentar.exe", a dot and 32 hexadecimal digits).
+inline constexpr size_t kLongestNameInDestination = 11 + 1 + 32;
+inline constexpr size_t kMaxDestinationLength =
+    MAX_PATH - 1 /* terminating zero */ - 1 /* backslash */ - kLongestNameInDestination;  // 214
+
+// True when `path`, taken as it is, names an existing folder. A path ending in
+// a backslash (a drive root included) is never found; a path holding a
+// wildcard ("*" or "?") is never taken to exist, since the search would match
+// other names.
+bool DirectoryExists(const U16String& path);
+
+// Creates the missing folders of `path` one level at a time, outer first.
+// The first segment (up to the first backslash, a drive such as "C:") is never
+// tested or created; a path without a backslash creates nothing. Returns the
+// result of the last folder creation tried, false when none was tried; the
+// caller checks the outcome with DirectoryExists.
+bool CreatePathLevels(const U16String& path);
+
+// The system's program-files folder joined with "Quentar 2009"; "C:\Program
+// Files" stands in for a folder the system cannot tell.
+U16String DefaultDestination();
+
 class CSetupDest : public CSetupPage {
 public:
     CSetupDest();
+
+    void DoDataExchange(CDataExchange* dx) override;
+    BOOL OnInitDialog() override;
+    LRESULT OnWizardNext() override;
+
+private:
+    void OnBrowse();
+
+    CEdit destinationField;
+    CEdit programFolderField;
+    CButton desktopBox;
 };
 
 }  // namespace quentar

@@ -6,6 +6,13 @@ namespace quentar {
 
 void CWnd::SetWindowText(const U16String& text) const { ::SetWindowTextW(m_hWnd, AsWide(text)); }
 
+int CWnd::GetCheckedRadioButton(int first, int last) const {
+    for (int id = first; id <= last; ++id) {
+        if (::IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED) return id;
+    }
+    return 0;
+}
+
 U16String CWnd::WindowText(HWND hwnd) {
     const int length = ::GetWindowTextLengthW(hwnd);
     if (length <= 0) return {};

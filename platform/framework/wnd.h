@@ -38,6 +38,14 @@ public:
     UINT_PTR SetTimer(UINT_PTR id, UINT elapse) const { return ::SetTimer(m_hWnd, id, elapse, nullptr); }
     BOOL KillTimer(UINT_PTR id) const { return ::KillTimer(m_hWnd, id); }
 
+    // Radio buttons of this dialog with ids from `first` to `last`: the id of
+    // the first one checked (0 when none is), and checking `checked` while
+    // unchecking the others of the range.
+    int GetCheckedRadioButton(int first, int last) const;
+    BOOL CheckRadioButton(int first, int last, int checked) const {
+        return ::CheckRadioButton(m_hWnd, first, last, checked);
+    }
+
     static U16String WindowText(HWND hwnd);
 
 protected:
@@ -64,6 +72,13 @@ public:
     void SetSel(long start, long end) const { SendMessage(EM_SETSEL, start, end); }
     long StreamIn(int format, EDITSTREAM& stream) const {
         return static_cast<long>(SendMessage(EM_STREAMIN, format, reinterpret_cast<LPARAM>(&stream)));
+    }
+    // `permanent` also changes ES_NOHIDESEL, so the choice outlives focus changes.
+    void HideSelection(BOOL hide, BOOL permanent) const { SendMessage(EM_HIDESELECTION, hide, permanent); }
+    BOOL SetReadOnly(BOOL readOnly = TRUE) const { return static_cast<BOOL>(SendMessage(EM_SETREADONLY, readOnly)); }
+    // A null device with line width 0 wraps lines at the control's width.
+    BOOL SetTargetDevice(HDC device, long lineWidth) const {
+        return static_cast<BOOL>(SendMessage(EM_SETTARGETDEVICE, reinterpret_cast<WPARAM>(device), lineWidth));
     }
 };
 

@@ -288,6 +288,45 @@ bool Wizard::IsChecked(int id) const {
     return control != nullptr && SendOrZero(control, BM_GETCHECK) == BST_CHECKED;
 }
 
+bool Wizard::Activate() const {
+    const auto active = [&] {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        const DWORD thread = ::GetWindowThreadProcessId(sheet_, nullptr);
+        return thread != 0 && ::GetGUIThreadInfo(thread, &info) && info.hwndActive == sheet_;
+    };
+    if (active()) return true;
+    ::SetForegroundWindow(sheet_);
+    return WaitUntil(active);
+}
+
+HWND Wizard::FocusedWindow() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    const DWORD thread = ::GetWindowThreadProcessId(sheet_, nullptr);
+    if (thread == 0 || !::GetGUIThreadInfo(thread, &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+bool Wizard::HasFocus(int id) const {
+    const HWND control = Control(id);
+    return control != nullptr && FocusedWindow() == control;
+}
+
+bool Wizard::Focus(int id) const {
+    const HWND page = CurrentPage();
+    const HWND control = Control(id);
+    return page != nullptr && control != nullptr &&
+           SendWithTimeout(page, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE, nullptr);
+}
+
+bool Wizard::SetText(int id, const std::wstring& text) const {
+    const HWND control = Control(id);
+    DWORD_PTR done = 0;
+    return control != nullptr &&
+           SendWithTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &done) && done != 0;
+}
+
 HFONT Wizard::FontHandle(HWND control) {
     return control ? reinterpret_cast<HFONT>(SendOrZero(control, WM_GETFONT)) : nullptr;
 }
@@ -490,6 +529,72 @@ std::optional<MessageBoxWindow> FindMessageBox(DWORD processId, Duration timeout
         timeout);
     if (box == nullptr) return std::nullopt;
     return MessageBoxWindow(box);
+}
+
+// --- Other windows of the process ---------------------------------------------
+
+std::optional<LRESULT> Query(HWND window, UINT message, WPARAM w, LPARAM l) {
+    DWORD_PTR answer = 0;
+    if (window == nullptr || !SendWithTimeout(window, message, w, l, &answer)) return std::nullopt;
+    return static_cast<LRESULT>(answer);
+}
+
+HWND FindDescendantOfClass(HWND parent, const std::wstring& className) {
+    return FindChild(parent, [&](HWND window) { return ClassName(window) == className; });
+}
+
+HTREEITEM ForeignTreeView::Next(HTREEITEM item, UINT relation) const {
+    return reinterpret_cast<HTREEITEM>(
+        SendOrZero(tree_, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+}
+
+std::wstring ForeignTreeView::Text(HTREEITEM item) const {
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(tree_, &processId);
+    const ScopedHandle process(
+        ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+    if (process.Get() == nullptr || item == nullptr) return {};
+
+    constexpr int kChars = 520;
+    const SIZE_T size = sizeof(TVITEMW) + kChars * sizeof(wchar_t);
+    auto* remote = static_cast<uint8_t*>(::VirtualAllocEx(process.Get(), nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    if (remote == nullptr) return {};
+    std::wstring text;
+    TVITEMW request{};
+    request.mask = TVIF_TEXT;
+    request.hItem = item;
+    request.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(TVITEMW));
+    request.cchTextMax = kChars;
+    if (::WriteProcessMemory(process.Get(), remote, &request, sizeof(request), nullptr) &&
+        SendOrZero(tree_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)) != 0) {
+        // The control may point pszText at its own storage instead.
+        TVITEMW answer{};
+        std::vector<wchar_t> chars(kChars + 1, L'\0');
+        if (::ReadProcessMemory(process.Get(), remote, &answer, sizeof(answer), nullptr) &&
+            ::ReadProcessMemory(process.Get(), answer.pszText, chars.data(), kChars * sizeof(wchar_t), nullptr)) {
+            text = chars.data();
+        }
+    }
+    ::VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+    return text;
+}
+
+std::vector<std::wstring> ForeignTreeView::PathTo(HTREEITEM item) const {
+    std::vector<std::wstring> path;
+    for (HTREEITEM at = item; at != nullptr; at = Parent(at)) path.insert(path.begin(), Text(at));
+    return path;
+}
+
+HTREEITEM ForeignTreeView::Child(HTREEITEM item, const std::function<bool(const std::wstring&)>& matches) const {
+    SendOrZero(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+    for (HTREEITEM child = FirstChild(item); child != nullptr; child = NextSibling(child)) {
+        if (matches(Text(child))) return child;
+    }
+    return nullptr;
+}
+
+bool ForeignTreeView::Select(HTREEITEM item) const {
+    return SendOrZero(tree_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)) != 0;
 }
 
 // --- Screenshots --------------------------------------------------------------

@@ -132,6 +132,21 @@ public:
     bool IsVisible(int id) const;
     bool IsChecked(int id) const;
 
+    // Brings the wizard to the front as a click on it would, and waits until
+    // it is the active window; the dialog manager then gives the focus back
+    // to the control that had it when the wizard was last active. (Under Wine
+    // without a window manager the X server may hand the focus to the desktop
+    // as a message box disappears, where Windows would activate its owner.)
+    bool Activate() const;
+    // The window with the keyboard focus in the wizard's thread, or null.
+    HWND FocusedWindow() const;
+    bool HasFocus(int id) const;
+    // Moves the focus to a control of the current page as the Tab key would
+    // (WM_NEXTDLGCTL to the page).
+    bool Focus(int id) const;
+    // Replaces a control's text (WM_SETTEXT), as typing it over would.
+    bool SetText(int id, const std::wstring& text) const;
+
     // Font handles as WM_GETFONT answers them. Wine does not carry
     // WM_GETFONT across processes (the send fails and these answer null);
     // on Windows they answer the handles, which still cannot be looked into
@@ -199,6 +214,42 @@ private:
 };
 
 std::optional<MessageBoxWindow> FindMessageBox(DWORD processId, Duration timeout = kWatchdog);
+
+// Sends a message whose arguments and answer hold no pointers (they would
+// mean nothing in the other process); nothing when the target did not answer
+// in time.
+std::optional<LRESULT> Query(HWND window, UINT message, WPARAM w = 0, LPARAM l = 0);
+
+// The first descendant of `parent` (children of children included) of the
+// given window class, or null.
+HWND FindDescendantOfClass(HWND parent, const std::wstring& className);
+
+// A tree-view control of another process, read through a buffer placed in
+// that process (TVM_GETITEMW hands back text through a pointer).
+class ForeignTreeView {
+public:
+    explicit ForeignTreeView(HWND tree) : tree_(tree) {}
+
+    HTREEITEM Selection() const { return Next(nullptr, TVGN_CARET); }
+    HTREEITEM Root() const { return Next(nullptr, TVGN_ROOT); }
+    HTREEITEM Parent(HTREEITEM item) const { return Next(item, TVGN_PARENT); }
+    HTREEITEM FirstChild(HTREEITEM item) const { return Next(item, TVGN_CHILD); }
+    HTREEITEM NextSibling(HTREEITEM item) const { return Next(item, TVGN_NEXT); }
+    // The item's text; empty when it cannot be read.
+    std::wstring Text(HTREEITEM item) const;
+    // The texts from the root down to `item`.
+    std::vector<std::wstring> PathTo(HTREEITEM item) const;
+    // The first child of `item` (expanded first) whose text matches, or null.
+    HTREEITEM Child(HTREEITEM item, const std::function<bool(const std::wstring&)>& matches) const;
+    HTREEITEM Child(HTREEITEM item, const std::wstring& text) const {
+        return Child(item, [&](const std::wstring& t) { return t == text; });
+    }
+    bool Select(HTREEITEM item) const;
+
+private:
+    HTREEITEM Next(HTREEITEM item, UINT relation) const;
+    HWND tree_;
+};
 
 // Writes a PNG picture of the whole screen to `path`, creating its folders.
 bool SaveScreenshot(const std::wstring& path);
