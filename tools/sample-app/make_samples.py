@@ -1,13 +1,31 @@
 #!/usr/bin/env python3
-"""Writes the data files of the sample payload into OUTDIR:
+"""Data files and Windows Installer packages of the sample payload.
 
-    python3 make_samples.py OUTDIR
+    python3 make_samples.py data OUTDIR
+        help.pdf (a one-page PDF), repo.jpg (a 16 x 16 JPEG), a WiX source per
+        runtime package (AAC.wxs, H264.wxs, MPEG4.wxs) with the text file each
+        installs, a package that refuses to install (Refusing.wxs, for tests),
+        and sample_packages.h, which tells programs what the packages leave
+        behind.
 
-help.pdf (a one-page PDF), repo.jpg (a 16 x 16 JPEG) and a WiX source per
-runtime package (Aac, H264, Mpeg4) for wixl. Deterministic output.
+    python3 make_samples.py msi --wixl WIXL --msibuild MSIBUILD SOURCE.wxs OUT.msi
+        Builds one package with wixl, reproducibly: the package code is the
+        Package element's Id and the summary's times are fixed, so that the
+        same source always gives the same bytes.
+
+Each package installs one text file into
+[ProgramFilesFolder]Quentar samples\\<codec> decoder and registers itself as an
+installed product. All output is deterministic.
 """
+import argparse
 import os
+import re
+import shutil
+import struct
+import subprocess
 import sys
+import tempfile
+import time
 
 JPEG_HEX = (
     "ffd8ffe000104a46494600010100000100010000ffdb00430006040506050406060506070706080a100a0a09090a140e0f0c10"
@@ -17,6 +35,39 @@ JPEG_HEX = (
     "0301010000000000000000000000000016a16263ffc4001501010100000000000000000000000000000506ffc4001511010100"
     "000000000000000000000000000014ffda000c03010002110311003f008f2a62054c42f6abce055e70b4b41d2fffd9"
 )
+
+# 2010-01-01 00:00 UTC: the time given to every file the packages carry and
+# to the packages' summaries.
+FIXED_EPOCH = 1262304000
+
+# The folder under the common application-data folder where the sample
+# redistributable leaves its marker, and the marker's name.
+MARKER_FOLDER = "Quentar samples"
+REDIST_MARKER = "AXISMediaControlSDK_redist.txt"
+
+
+class Package:
+    """One sample runtime package: its entry name and its fixed codes."""
+
+    def __init__(self, key, entry, title, tail, refuse=False):
+        self.key = key            # file stem of its WiX source
+        self.entry = entry        # the payload entry name it is carried under
+        self.title = title
+        self.refuse = refuse      # a launch condition that never holds
+        self.upgrade_code = "6d2c4e1a-0b7f-4c55-9a31-" + tail
+        self.product_code = "6d2c4e1a-0b7f-4c55-9a32-" + tail
+        self.package_code = "6d2c4e1a-0b7f-4c55-9a33-" + tail
+        self.component_code = "5a1f3c2e-8d4b-4f6a-b2c1-" + tail
+        self.installed_file = key.lower() + "-decoder.txt"
+
+
+PACKAGES = [
+    Package("AAC", "AxisAACDecoderSetup.msi", "Sample AAC decoder", "00000000a0c1"),
+    Package("H264", "AxisH264DecoderSetup.msi", "Sample H264 decoder", "00000000b264"),
+    Package("MPEG4", "AxisMPEG4DecoderSetup.msi", "Sample MPEG4 decoder", "00000000c004"),
+]
+REFUSING = Package("Refusing", "AxisH264DecoderSetup.msi", "Sample refusing decoder", "00000000fa11", refuse=True)
+REFUSAL_MESSAGE = "This sample package refuses to install."
 
 
 def pdf():
@@ -42,40 +93,147 @@ def pdf():
     return bytes(out)
 
 
-def wxs(codec, guid_tail):
+def wxs(p):
+    condition = ""
+    if p.refuse:
+        condition = f'\n    <Condition Message="{REFUSAL_MESSAGE}">0</Condition>'
     return f"""<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="*" Name="Sample {codec} decoder" Language="1033" Version="1.0.0.0"
-           Manufacturer="Quentar samples" UpgradeCode="6d2c4e1a-0b7f-4c55-9a31-{guid_tail}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+  <Product Id="{p.product_code}" Name="{p.title}" Language="1033" Version="1.0.0.0"
+           Manufacturer="Quentar samples" UpgradeCode="{p.upgrade_code}">
+    <Package Id="{p.package_code}" InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>{condition}
     <Media Id="1" Cabinet="data.cab" EmbedCab="yes"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLDIR" Name="Sample {codec} decoder">
-          <Component Id="Readme" Guid="5a1f3c2e-8d4b-4f6a-b2c1-{guid_tail}">
-            <File Id="ReadmeFile" Name="readme.txt" Source="readme.txt"/>
-          </Component>
+        <Directory Id="SAMPLESDIR" Name="Quentar samples">
+          <Directory Id="INSTALLDIR" Name="{p.key} decoder">
+            <Component Id="Marker" Guid="{p.component_code}">
+              <File Id="MarkerFile" Name="{p.installed_file}" Source="{p.installed_file}" KeyPath="yes"/>
+            </Component>
+          </Directory>
         </Directory>
       </Directory>
     </Directory>
-    <Feature Id="Main" Level="1"><ComponentRef Id="Readme"/></Feature>
+    <Feature Id="Main" Level="1"><ComponentRef Id="Marker"/></Feature>
   </Product>
 </Wix>
 """
 
 
-def main():
-    out = sys.argv[1]
+def header():
+    def wide(text):
+        return 'L"' + text.replace("\\", "\\\\") + '"'
+
+    lines = [
+        "/* Written by make_samples.py: what the sample runtime packages leave behind. */",
+        "#pragma once",
+        "",
+        "/* The redistributable writes this file into this folder of the common",
+        "   application-data folder: its own path and working folder, one per line. */",
+        f"#define SAMPLE_MARKER_FOLDER {wide(MARKER_FOLDER)}",
+        f"#define SAMPLE_REDIST_MARKER {wide(REDIST_MARKER)}",
+        "",
+        "/* Each Windows Installer package registers its product and installs one",
+        "   file, the key path of its one component. */",
+        "struct SamplePackage {",
+        "    const wchar_t* entry;          /* payload entry name */",
+        "    const wchar_t* productCode;",
+        "    const wchar_t* componentCode;",
+        "    const wchar_t* installedFile;  /* the file's name */",
+        "};",
+        "",
+    ]
+
+    def record(p):
+        return (f"{{{wide(p.entry)}, {wide('{' + p.product_code.upper() + '}')}, "
+                f"{wide('{' + p.component_code.upper() + '}')}, {wide(p.installed_file)}}}")
+
+    lines.append("static const struct SamplePackage kSamplePackages[] = {")
+    for p in PACKAGES:
+        lines.append(f"    {record(p)},")
+    lines.append("};")
+    lines.append("")
+    lines.append("/* Carried by test fixtures under the H264 package's entry name: its launch")
+    lines.append("   condition never holds, so it shows the message below and fails. */")
+    lines.append(f"static const struct SamplePackage kRefusingSamplePackage = {record(REFUSING)};")
+    lines.append(f"#define SAMPLE_REFUSAL_MESSAGE {wide(REFUSAL_MESSAGE)}")
+    return "\n".join(lines) + "\n"
+
+
+def write(path, data, mode="w"):
+    with open(path, mode) as f:
+        f.write(data)
+
+
+def make_data(out):
     os.makedirs(out, exist_ok=True)
-    with open(os.path.join(out, "help.pdf"), "wb") as f:
-        f.write(pdf())
-    with open(os.path.join(out, "repo.jpg"), "wb") as f:
-        f.write(bytes.fromhex(JPEG_HEX))
-    with open(os.path.join(out, "readme.txt"), "w") as f:
-        f.write("Sample runtime package of the Quentar setup program.\n")
-    for codec, tail in (("AAC", "00000000a0c1"), ("H264", "00000000b264"), ("MPEG4", "00000000c004")):
-        with open(os.path.join(out, f"{codec}.wxs"), "w") as f:
-            f.write(wxs(codec, tail))
+    write(os.path.join(out, "help.pdf"), pdf(), "wb")
+    write(os.path.join(out, "repo.jpg"), bytes.fromhex(JPEG_HEX), "wb")
+    for p in PACKAGES + [REFUSING]:
+        write(os.path.join(out, p.installed_file), f"{p.title}: sample runtime package of the Quentar setup program.\n")
+        write(os.path.join(out, f"{p.key}.wxs"), wxs(p))
+    write(os.path.join(out, "sample_packages.h"), header())
+
+
+def filetime(seconds):
+    return (seconds + 11644473600) * 10_000_000
+
+
+def fix_summary_times(path, since):
+    """Sets the summary's creation and last-saved times, which the tools take
+    from the clock, to FIXED_EPOCH. They are the only FILETIME values of the
+    package: typed values (VT_FILETIME, 64) between `since` and now."""
+    data = bytearray(open(path, "rb").read())
+    low, high = filetime(int(since) - 60), filetime(int(time.time()) + 60)
+    marker = struct.pack("<I", 64)
+    hits = [i for i in range(len(data) - 11)
+            if data[i:i + 4] == marker and low <= struct.unpack_from("<Q", data, i + 4)[0] <= high]
+    if len(hits) != 2:
+        sys.exit(f"make_samples.py: expected the 2 summary times in {path}, found {len(hits)}")
+    for i in hits:
+        struct.pack_into("<Q", data, i + 4, filetime(FIXED_EPOCH))
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_msi(args):
+    source = open(args.source).read()
+    package_code = re.search(r'<Package\s+Id="([^"]+)"', source).group(1)
+    name = re.search(r'<Product\s[^>]*Name="([^"]+)"', source).group(1)
+    manufacturer = re.search(r'Manufacturer="([^"]+)"', source).group(1)
+    folder = os.path.dirname(os.path.abspath(args.source))
+    output = os.path.abspath(args.output)
+    started = time.time()
+    # The cabinet records each file's time: the package is built from copies
+    # that carry FIXED_EPOCH (the build's own files keep their times).
+    with tempfile.TemporaryDirectory() as stage:
+        for carried in re.findall(r'Source="([^"]+)"', source) + [os.path.basename(args.source)]:
+            copy = os.path.join(stage, carried)
+            shutil.copyfile(os.path.join(folder, carried), copy)
+            os.utime(copy, (FIXED_EPOCH, FIXED_EPOCH))
+        subprocess.run([args.wixl, "-o", output, os.path.basename(args.source)], cwd=stage, check=True)
+    # wixl gives every package a new package code; the summary's revision
+    # number holds it.
+    subprocess.run([args.msibuild, output, "-s", name, manufacturer, "Intel;1033", "{" + package_code.upper() + "}"],
+                   check=True)
+    fix_summary_times(output, started)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    data = commands.add_parser("data")
+    data.add_argument("outdir")
+    msi = commands.add_parser("msi")
+    msi.add_argument("--wixl", default="wixl")
+    msi.add_argument("--msibuild", default="msibuild")
+    msi.add_argument("source")
+    msi.add_argument("output")
+    args = parser.parse_args()
+    if args.command == "data":
+        make_data(args.outdir)
+    else:
+        make_msi(args)
 
 
 if __name__ == "__main__":

@@ -1,4 +1,3 @@
-/* A small console program standing in for the companion registration tool
-   and the runtime redistributable of the sample payload: it does nothing and
-   ends with exit code 0. */
+/* A small console program standing in for the companion registration tool of
+   the sample payload: it does nothing and ends with exit code 0. */
 int main(void) { return 0; }

@@ -1,0 +1,48 @@
+/* Stands in for the runtime redistributable of the sample payload. Run, it
+   "installs" by leaving a marker for whoever checks that it ran: the file
+   <common application data>\Quentar samples\AXISMediaControlSDK_redist.txt
+   with the path the program was started from and its working folder, one per
+   line, in UTF-8. It shows no window and ends with exit code 0, or 1 when the
+   marker cannot be written. */
+#include <windows.h>
+#include <shlobj.h>
+
+#include "sample_packages.h"
+
+#define PATH_UNITS (2 * MAX_PATH)
+
+static BOOL WriteLine(HANDLE file, const wchar_t* text) {
+    char utf8[3 * PATH_UNITS + 2];
+    DWORD written = 0;
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, 3 * PATH_UNITS, NULL, NULL);
+    if (length <= 0) return FALSE;
+    /* length counts the NUL, which becomes the line's CR LF. */
+    utf8[length - 1] = '\r';
+    utf8[length] = '\n';
+    return WriteFile(file, utf8, (DWORD)length + 1, &written, NULL) && written == (DWORD)length + 1;
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int show) {
+    wchar_t folder[PATH_UNITS];
+    wchar_t marker[PATH_UNITS];
+    wchar_t self[PATH_UNITS];
+    wchar_t directory[PATH_UNITS];
+    HANDLE file;
+    BOOL written;
+    (void)instance; (void)previous; (void)commandLine; (void)show;
+
+    if (FAILED(SHGetFolderPathW(NULL, CSIDL_COMMON_APPDATA, NULL, SHGFP_TYPE_CURRENT, folder))) return 1;
+    /* The folder is at most MAX_PATH units; the names added are short. */
+    lstrcatW(folder, L"\\" SAMPLE_MARKER_FOLDER);
+    CreateDirectoryW(folder, NULL);
+    lstrcpyW(marker, folder);
+    lstrcatW(marker, L"\\" SAMPLE_REDIST_MARKER);
+
+    if (GetModuleFileNameW(NULL, self, PATH_UNITS) == 0) return 1;
+    if (GetCurrentDirectoryW(PATH_UNITS, directory) == 0) return 1;
+
+    file = CreateFileW(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    written = WriteLine(file, self) && WriteLine(file, directory);
+    return CloseHandle(file) && written ? 0 : 1;
+}
