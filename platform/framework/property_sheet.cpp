@@ -179,8 +179,7 @@ INT_PTR CPropertySheet::DoModal() {
 }
 
 void CPropertySheet::EndDialog(int result) {
-    ended_ = true;
-    endResult_ = result;
+    SetModalResult(result);
     PostMessage(PSM_PRESSBUTTON, PSBTN_CANCEL);
 }
 

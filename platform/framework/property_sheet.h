@@ -22,6 +22,10 @@
 
 namespace quentar {
 
+// What a wizard's modal run returns when it was finished (the Finish button's
+// id, as the framework numbers its wizard buttons).
+constexpr INT_PTR ID_WIZFINISH = 0x3025;
+
 class CPropertySheet;
 
 class CPropertyPage : public CWnd {
@@ -91,8 +95,15 @@ public:
     void SetWizardMode() { m_psh.dwFlags |= PSH_WIZARD; }
 
     // Runs the sheet modally; returns what PropertySheetW returns, or the
-    // result given to EndDialog.
+    // modal result set during the run (SetModalResult, EndDialog).
     INT_PTR DoModal();
+    // The result DoModal returns for the run in progress, whatever closes the
+    // sheet: ID_WIZFINISH from a page that finishes the wizard itself by
+    // pressing Finish, ... The last one set counts.
+    void SetModalResult(INT_PTR result) {
+        ended_ = true;
+        endResult_ = result;
+    }
 
     // Called once the sheet window exists, before it is shown.
     virtual BOOL OnInitDialog() { return TRUE; }
@@ -121,7 +132,7 @@ private:
     std::vector<CPropertyPage*> pages_;
     std::vector<PROPSHEETPAGEW> descriptors_;
     bool initialised_ = false;
-    bool ended_ = false;  // EndDialog chose the result of this modal run
+    bool ended_ = false;  // the result of this modal run was chosen
     INT_PTR endResult_ = 0;
 };
 
