@@ -234,6 +234,17 @@ protected:
 
     void TearDown() override {
         watch_.Stop();
+        // A package still running after a failure (an installer showing its
+        // box) would outlive the test and hold its output open.
+        if (process_ && process_->Started()) {
+            for (const ui::ProcessInfo& p : ui::ListProcesses()) {
+                if (p.parentId != process_->Id() || Lower(p.exeName) == L"explorer.exe") continue;
+                const ui::ScopedHandle child(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p.id));
+                if (child.Get() != nullptr && ::TerminateProcess(child.Get(), 1)) {
+                    ::WaitForSingleObject(child.Get(), 5000);
+                }
+            }
+        }
         UiTest::TearDown();
         for (const std::wstring& path : placed_) ::DeleteFileW(path.c_str());
     }
