@@ -1,0 +1,424 @@
+// The runtime-components page in-process: the temporary copies it writes
+// (into a temporary folder of the test's own, through the TMP variable that
+// GetTempPathW reads), and the page alone in a real wizard sheet, with the
+// shell's answers that Wine cannot give on request injected.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "components/setup_axis.h"
+#include "engine_test_support.h"
+#include "install/engine_support.h"
+#include "message_box_catcher.h"
+#include "payload/payload_names.h"
+#include "platform/system_api.h"
+#include "platform/wide.h"
+#include "removal/restart.h"
+#include "test_paths.h"
+#include "wizard/setup_sheet.h"
+
+namespace quentar {
+namespace {
+
+using namespace quentar::testing;
+
+// Points TMP (which GetTempPathW reads first) somewhere else while it lives.
+class ScopedTempVariable {
+public:
+    explicit ScopedTempVariable(const U16String& value) {
+        wchar_t old[32768];
+        const DWORD length = ::GetEnvironmentVariableW(L"TMP", old, 32768);
+        had_ = length > 0 && length < 32768;
+        if (had_) old_ = FromWide(old);
+        ::SetEnvironmentVariableW(L"TMP", AsWide(value));
+    }
+    ~ScopedTempVariable() { ::SetEnvironmentVariableW(L"TMP", had_ ? AsWide(old_) : nullptr); }
+
+private:
+    bool had_ = false;
+    U16String old_;
+};
+
+// Counts the calls of the copy, records the shell records the page passes,
+// and answers chosen calls itself.
+class RecordingSystem : public ForwardingSystemApi {
+public:
+    RecordingSystem() : ForwardingSystemApi(real_) {}
+
+    struct ShellCall {
+        SHELLEXECUTEINFOW record;  // as passed (pointers valid only during the call)
+        U16String file, directory;
+        bool verb = false, parameters = false, classOrKey = false;
+    };
+
+    HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                       DWORD flags, HANDLE templateFile) override {
+        ++createCalls;
+        return inner_.CreateFileW(name, access, share, security, disposition, flags, templateFile);
+    }
+    BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) override {
+        if (writeFile) return writeFile(file, buffer, size, done, overlapped);
+        return inner_.WriteFile(file, buffer, size, done, overlapped);
+    }
+    BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) override {
+        ShellCall call{*info, FromWide(info->lpFile), FromWide(info->lpDirectory), info->lpVerb != nullptr,
+                       info->lpParameters != nullptr, info->lpClass != nullptr || info->hkeyClass != nullptr};
+        shellCalls.push_back(call);
+        sheetEnabledAtStart.push_back(sheet != nullptr && ::IsWindowEnabled(sheet));
+        if (shellExecute) return shellExecute(info, shellCalls.size());
+        return inner_.ShellExecuteExW(info);
+    }
+    DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
+        waits.push_back(milliseconds);
+        if (sheet != nullptr && ::IsWindowEnabled(sheet)) sheetEnabledWhileWaiting = true;
+        if (waitResult) return *waitResult;
+        return inner_.WaitForSingleObject(handle, milliseconds);
+    }
+    BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) override {
+        // Marks for the next start of Windows would outlive the test.
+        if (to == nullptr && (flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            markedForRestart.push_back(FromWide(from));
+            return TRUE;
+        }
+        return inner_.MoveFileExW(from, to, flags);
+    }
+
+    // Forgets what was recorded and what to answer.
+    void Reset() {
+        createCalls = 0;
+        writeFile = nullptr;
+        shellExecute = nullptr;
+        waitResult.reset();
+        sheet = nullptr;
+        shellCalls.clear();
+        sheetEnabledAtStart.clear();
+        waits.clear();
+        sheetEnabledWhileWaiting = false;
+        markedForRestart.clear();
+    }
+
+    int createCalls = 0;
+    std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> writeFile;
+    std::function<BOOL(SHELLEXECUTEINFOW*, size_t)> shellExecute;  // given the call's number, from 1
+    std::optional<DWORD> waitResult;
+    HWND sheet = nullptr;  // the sheet whose state is recorded at each start and wait
+    std::vector<ShellCall> shellCalls;
+    std::vector<bool> sheetEnabledAtStart;
+    std::vector<DWORD> waits;
+    bool sheetEnabledWhileWaiting = false;
+    std::vector<U16String> markedForRestart;
+
+private:
+    RealSystemApi real_;
+};
+
+std::vector<uint8_t> FileBytes(const U16String& path) { return ReadBytes(path); }
+
+// The sample redistributable: a real program that ends at once.
+std::vector<uint8_t> SampleRedistBytes() {
+    return ReadBytes(FromWide(TEST_BUILD_DIR L"\\tools\\sample-app\\files\\AXISMediaControlSDK_redist.exe"));
+}
+
+// ---------------------------------------------------------------------------
+// The temporary copy
+
+class TempCopy : public ::testing::Test {
+protected:
+    TempFolder temp_;
+    ScopedTempVariable tmp_{temp_.path()};
+    RecordingFeedback feedback_;
+};
+
+struct CopyNameCase {
+    const char* name;
+    const char16_t* entry;
+    std::vector<const char16_t*> takenFiles;
+    std::vector<const char16_t*> takenFolders;
+    const char16_t* expected;  // the copy's name
+};
+
+const CopyNameCase kCopyNames[] = {
+    {"FreeName", u"AxisAACDecoderSetup.msi", {}, {}, u"AxisAACDecoderSetup.msi"},
+    {"NumbersBeforeTheExtension",
+     u"AxisAACDecoderSetup.msi",
+     {u"AxisAACDecoderSetup.msi", u"AxisAACDecoderSetup1.msi"},
+     {},
+     u"AxisAACDecoderSetup2.msi"},
+    {"AtTheLastDot", u"archive.tar.gz", {u"archive.tar.gz"}, {}, u"archive.tar1.gz"},
+    {"LeadingDotIsNoExtension", u".profile", {u".profile"}, {}, u".profile1"},
+    {"NoDot", u"README", {u"README"}, {}, u"README1"},
+    // Wine refuses a folder's name with "access denied", not "exists".
+    {"NameTakenByAFolder", u"AxisH264DecoderSetup.msi", {}, {u"AxisH264DecoderSetup.msi"}, u"AxisH264DecoderSetup1.msi"},
+};
+
+TEST_F(TempCopy, GoesToTheFirstFreeNameAndLeavesTakenOnesAlone) {
+    for (const CopyNameCase& c : kCopyNames) {
+        SCOPED_TRACE(c.name);
+        TempFolder::RemoveTree(temp_.path());
+        ASSERT_TRUE(::CreateDirectoryW(AsWide(temp_.path()), nullptr));
+        for (const char16_t* taken : c.takenFiles) WriteBytes(temp_ / taken, Bytes("taken"));
+        for (const char16_t* taken : c.takenFolders) ASSERT_TRUE(::CreateDirectoryW(AsWide(temp_ / taken), nullptr));
+        const std::vector<uint8_t> data = PatternBytes(3000);
+        const auto payload = MakePayload({{c.entry, data}});
+
+        const U16String copy = WriteEntryToTempFile(payload->First(), feedback_);
+
+        // GetTempPathW's folder ends with a backslash: no second one.
+        EXPECT_EQ(ToUtf8(copy), ToUtf8(temp_ / c.expected));
+        EXPECT_EQ(FileBytes(copy), data);
+        for (const char16_t* taken : c.takenFiles) EXPECT_EQ(FileBytes(temp_ / taken), Bytes("taken"));
+    }
+}
+
+TEST_F(TempCopy, GivesUpWhenTheLastCandidateNameIsTaken) {
+    const auto payload = MakePayload({{u"p.msi", Bytes("package")}});
+    WriteBytes(temp_ / u"p.msi", {});
+    for (unsigned n = 1; n + 1 < kTempCopyCandidates; ++n) WriteBytes(temp_ / (u"p" + DecimalText(n) + u".msi"), {});
+
+    // One name is left: the last candidate.
+    const U16String last = temp_ / (u"p" + DecimalText(kTempCopyCandidates - 1) + u".msi");
+    EXPECT_EQ(ToUtf8(WriteEntryToTempFile(payload->First(), feedback_)), ToUtf8(last));
+
+    // Now every candidate is taken.
+    EXPECT_EQ(ToUtf8(WriteEntryToTempFile(payload->First(), feedback_)), "");
+    EXPECT_FALSE(Exists(temp_ / (u"p" + DecimalText(kTempCopyCandidates) + u".msi")));
+}
+
+struct UnusableFolderCase {
+    const char* name;
+    std::function<U16String(const TempFolder&)> tmp;
+    int expectedCreateCalls;  // 1: stop at the first refusal
+};
+
+const UnusableFolderCase kUnusableFolders[] = {
+    {"Missing", [](const TempFolder& t) { return t / u"missing"; }, 1},
+    // GetTempPathW cannot answer in MAX_PATH units.
+    {"LongerThanTheBuffer", [](const TempFolder& t) { return t.path() + u"\\" + U16String(300, u'x'); }, 0},
+    // The folder fits, the copy's path would not fit the shell's buffer.
+    {"NoRoomForTheName",
+     [](const TempFolder& t) {
+         U16String folder = t.path();
+         while (folder.size() < MAX_PATH - 20) {
+             folder += u"\\" + U16String(std::min<size_t>(100, MAX_PATH - 20 - folder.size()), u'd');
+             ::CreateDirectoryW(AsWide(folder), nullptr);
+         }
+         return folder;
+     },
+     0},
+};
+
+TEST_F(TempCopy, UnusableTemporaryFolderGivesNoCopyAtOnce) {
+    const auto payload = MakePayload({{u"AxisAACDecoderSetup.msi", Bytes("package")}});
+    for (const UnusableFolderCase& c : kUnusableFolders) {
+        SCOPED_TRACE(c.name);
+        ScopedTempVariable tmp(c.tmp(temp_));
+        RecordingSystem system;
+        ScopedSystemApi installed(system);
+        EXPECT_EQ(ToUtf8(WriteEntryToTempFile(payload->First(), feedback_)), "");
+        EXPECT_EQ(system.createCalls, c.expectedCreateCalls);
+    }
+}
+
+TEST_F(TempCopy, IncompleteWriteGivesNoCopyAndLeavesNothing) {
+    const std::vector<uint8_t> data = PatternBytes(4096);
+    const auto payload = MakePayload({{u"AxisAACDecoderSetup.msi", data}});
+    struct WriteCase {
+        const char* name;
+        DWORD bytesWritten;
+        BOOL result;
+    } cases[] = {{"Short", 4095, TRUE}, {"Failed", 0, FALSE}};
+    for (const WriteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingSystem system;
+        system.writeFile = [&](HANDLE, LPCVOID, DWORD, LPDWORD done, LPOVERLAPPED) {
+            *done = c.bytesWritten;
+            if (!c.result) ::SetLastError(ERROR_DISK_FULL);
+            return c.result;
+        };
+        ScopedSystemApi installed(system);
+        EXPECT_EQ(ToUtf8(WriteEntryToTempFile(payload->First(), feedback_)), "");
+        EXPECT_FALSE(Exists(temp_ / u"AxisAACDecoderSetup.msi")) << "the incomplete copy was left behind";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The page in a sheet
+
+// Runs the runtime-components page alone in a wizard sheet over `entries`;
+// returns what DoModal returned, or 0 when the wizard had to be ended by
+// force after `timeoutMs`.
+class RuntimePage : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF};
+        ::InitCommonControlsEx(&controls);
+    }
+
+    INT_PTR Run(const std::vector<CarriedEntry>& entries, DWORD timeoutMs = 30000) {
+        CSetup sheet(arguments_);
+        CSetupAXIS page;
+        sheet.AddPage(&page);
+        sheet.SetWizardMode();
+        sheet.installState.payload = MakePayload(entries);
+        sheet.installState.replacedFiles = replacedFiles;
+
+        // Watches the sheet from a thread timer of the modal loop: records
+        // its window for the system decorator, ends it when stuck.
+        current_ = this;
+        watched_ = &sheet;
+        timedOut_ = false;
+        deadline_ = ::GetTickCount() + timeoutMs;
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, USER_TIMER_MINIMUM, &RuntimePage::Watch);
+        const INT_PTR result = sheet.DoModal();
+        ::KillTimer(nullptr, timer);
+        current_ = nullptr;
+        watched_ = nullptr;
+        replacedFiles = sheet.installState.replacedFiles;
+        EXPECT_FALSE(timedOut_) << "the page did not end the wizard";
+        return timedOut_ ? 0 : result;
+    }
+
+    static void CALLBACK Watch(HWND, UINT, UINT_PTR, DWORD) {
+        RuntimePage* self = current_;
+        if (self == nullptr || self->watched_ == nullptr || self->watched_->GetSafeHwnd() == nullptr) return;
+        self->system_.sheet = self->watched_->GetSafeHwnd();
+        if (static_cast<LONG>(::GetTickCount() - self->deadline_) > 0 && !self->timedOut_) {
+            self->timedOut_ = true;
+            ::DestroyWindow(self->watched_->GetSafeHwnd());
+        }
+    }
+
+    // A fresh temporary folder, empty.
+    void EmptyTemp() {
+        TempFolder::RemoveTree(temp_.path());
+        ASSERT_TRUE(::CreateDirectoryW(AsWide(temp_.path()), nullptr));
+    }
+
+    TempFolder temp_;
+    ScopedTempVariable tmp_{temp_.path()};
+    const UpdateArguments arguments_;
+    StringList replacedFiles;
+    RecordingSystem system_;
+    ScopedSystemApi installed_{system_};
+
+    static inline RuntimePage* current_ = nullptr;
+    CSetup* watched_ = nullptr;
+    bool timedOut_ = false;
+    DWORD deadline_ = 0;
+};
+
+TEST_F(RuntimePage, WithoutPackagesEndsTheWizardAsFinishedAfterThePendingDeletions) {
+    const U16String movedAside = temp_ / u"Quentar.exe.old";
+    WriteBytes(movedAside, Bytes("old"));
+    replacedFiles = {movedAside};
+
+    EXPECT_EQ(Run({{u"Quentar.exe", Bytes("not a runtime package")}}), ID_WIZFINISH);
+
+    EXPECT_TRUE(system_.shellCalls.empty());
+    EXPECT_FALSE(Exists(movedAside));
+    EXPECT_TRUE(replacedFiles.empty());
+}
+
+TEST_F(RuntimePage, StartsTheCopyWithTheDefaultActionAndWaitsWithTheSheetDisabled) {
+    // Names are matched without regard to case; the copy keeps the entry's.
+    EXPECT_EQ(Run({{u"axismediacontrolsdk_redist.EXE", SampleRedistBytes()}}), ID_WIZFINISH);
+
+    ASSERT_EQ(system_.shellCalls.size(), 1u);
+    const RecordingSystem::ShellCall& call = system_.shellCalls[0];
+    EXPECT_EQ(call.record.cbSize, sizeof(SHELLEXECUTEINFOW));
+    EXPECT_EQ(call.record.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS));
+    EXPECT_EQ(call.record.hwnd, nullptr);
+    EXPECT_FALSE(call.verb);
+    EXPECT_FALSE(call.parameters);
+    EXPECT_FALSE(call.classOrKey);
+    EXPECT_EQ(ToUtf8(call.directory), ".");
+    EXPECT_EQ(call.record.nShow, SW_SHOWNORMAL);
+    EXPECT_EQ(call.record.hInstApp, nullptr);
+    EXPECT_EQ(ToUtf8(call.file), ToUtf8(temp_ / u"axismediacontrolsdk_redist.EXE"));
+    EXPECT_FALSE(system_.sheetEnabledAtStart[0]) << "the sheet was enabled as the package started";
+
+    // Polled with 10 ms waits until the process ended, the sheet disabled.
+    ASSERT_FALSE(system_.waits.empty());
+    for (DWORD wait : system_.waits) EXPECT_EQ(wait, 10u);
+    EXPECT_FALSE(system_.sheetEnabledWhileWaiting);
+    EXPECT_FALSE(Exists(temp_ / u"axismediacontrolsdk_redist.EXE"));
+}
+
+// What the shell or the wait answers for the first package; the second one
+// is always refused by the shell, so that it shows it was attempted.
+struct ShellOutcome {
+    const char* name;
+    bool startReal;        // hand the first call to the real shell
+    BOOL result;           // otherwise: the answer, with no process
+    std::optional<DWORD> wait;
+    bool waited;           // the page waited for the first package
+    bool copyKept;         // the first copy is still there afterwards
+};
+
+const ShellOutcome kShellOutcomes[] = {
+    {"ShellFails", false, FALSE, std::nullopt, false, false},
+    // Handed to a program that was already running: nothing to wait for, and
+    // that program may still read the copy.
+    {"StartedWithoutAProcess", false, TRUE, std::nullopt, false, true},
+    {"WaitFails", true, TRUE, WAIT_FAILED, true, false},
+};
+
+TEST_F(RuntimePage, PackageThatCannotBeWaitedForCountsAsEndedAndTheNextFollows) {
+    for (const ShellOutcome& c : kShellOutcomes) {
+        SCOPED_TRACE(c.name);
+        system_.Reset();
+        EmptyTemp();
+        system_.waitResult = c.wait;
+        system_.shellExecute = [&](SHELLEXECUTEINFOW* info, size_t call) -> BOOL {
+            if (call == 1 && c.startReal) {
+                // Ended before the page looks, so that its copy can go.
+                const BOOL started = RealSystemApi().ShellExecuteExW(info);
+                if (started && info->hProcess) ::WaitForSingleObject(info->hProcess, 10000);
+                return started;
+            }
+            info->hProcess = nullptr;
+            if (call == 1 && c.result) return TRUE;
+            ::SetLastError(ERROR_FILE_NOT_FOUND);
+            return FALSE;
+        };
+
+        EXPECT_EQ(Run({{kAxisPackageEntryNames[0], SampleRedistBytes()}, {kAxisPackageEntryNames[1], Bytes("msi")}}),
+                  ID_WIZFINISH);
+
+        ASSERT_EQ(system_.shellCalls.size(), 2u);
+        EXPECT_EQ(ToUtf8(system_.shellCalls[1].file), ToUtf8(temp_ / kAxisPackageEntryNames[1]));
+        EXPECT_EQ(!system_.waits.empty(), c.waited);
+        EXPECT_EQ(Exists(temp_ / kAxisPackageEntryNames[0]), c.copyKept);
+        EXPECT_FALSE(Exists(temp_ / kAxisPackageEntryNames[1])) << "a copy the shell refused was kept";
+    }
+}
+
+TEST_F(RuntimePage, AsksAboutTheRestartBeforeTheWizardCloses) {
+    // A moved-aside file still in use cannot be deleted now.
+    const U16String inUse = temp_ / u"Quentar.exe.old";
+    WriteBytes(inUse, Bytes("old"));
+    UniqueFile held(::CreateFileW(AsWide(inUse), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    replacedFiles = {inUse};
+
+    MessageBoxCatcher boxes(IDNO);
+    EXPECT_EQ(Run({{u"Quentar.exe", Bytes("not a runtime package")}}), ID_WIZFINISH);
+
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(ToUtf8(FromWide(boxes.boxes()[0].text.c_str())), ToUtf8(kRestartQuestion));
+    // Owned by the sheet: the wizard was still open, and enabled again.
+    EXPECT_NE(boxes.boxes()[0].owner, nullptr);
+    EXPECT_EQ(boxes.boxes()[0].owner, system_.sheet);
+    EXPECT_EQ(system_.markedForRestart, std::vector<U16String>{inUse});
+    EXPECT_EQ(replacedFiles, StringList{inUse});
+}
+
+}  // namespace
+}  // namespace quentar
