@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,15 @@
 #include "components/setup_axis.h"
 #include "engine_test_support.h"
 #include "install/engine_support.h"
+#include "app/setup_app.h"
 #include "message_box_catcher.h"
+#include "pages/setup_done.h"
 #include "payload/payload_names.h"
 #include "platform/system_api.h"
 #include "platform/wide.h"
 #include "removal/restart.h"
+#include "sample_packages.h"
+#include "state/resource_ids.h"
 #include "test_paths.h"
 #include "wizard/setup_sheet.h"
 
@@ -261,13 +266,20 @@ protected:
         ::InitCommonControlsEx(&controls);
     }
 
-    INT_PTR Run(const std::vector<CarriedEntry>& entries, DWORD timeoutMs = 30000) {
+    // With `finishPageFirst`, the wizard starts on the finish page of an
+    // installation with the Axis runtime chosen, and Next is pressed there.
+    INT_PTR Run(const std::vector<CarriedEntry>& entries, bool finishPageFirst = false, DWORD timeoutMs = 30000) {
         CSetup sheet(arguments_);
+        CSetupDone done;
         CSetupAXIS page;
+        if (finishPageFirst) sheet.AddPage(&done);
         sheet.AddPage(&page);
         sheet.SetWizardMode();
         sheet.installState.payload = MakePayload(entries);
         sheet.installState.replacedFiles = replacedFiles;
+        sheet.installState.installAxisRuntime = true;
+        sheet.installState.pagePath = {IDD_WELCOME, IDD_LICENSE, IDD_DESTINATION, IDD_PROGRESS, IDD_DONE, IDD_AXIS};
+        pressNextOnFinishPage_ = finishPageFirst;
 
         // Watches the sheet from a thread timer of the modal loop: records
         // its window for the system decorator, ends it when stuck.
@@ -281,6 +293,7 @@ protected:
         current_ = nullptr;
         watched_ = nullptr;
         replacedFiles = sheet.installState.replacedFiles;
+        startApplication = sheet.installState.startApplication;
         EXPECT_FALSE(timedOut_) << "the page did not end the wizard";
         return timedOut_ ? 0 : result;
     }
@@ -289,6 +302,10 @@ protected:
         RuntimePage* self = current_;
         if (self == nullptr || self->watched_ == nullptr || self->watched_->GetSafeHwnd() == nullptr) return;
         self->system_.sheet = self->watched_->GetSafeHwnd();
+        if (self->pressNextOnFinishPage_ && self->watched_->ActivePageId() == IDD_DONE) {
+            self->pressNextOnFinishPage_ = false;
+            self->watched_->PressButton(PSBTN_NEXT);
+        }
         if (static_cast<LONG>(::GetTickCount() - self->deadline_) > 0 && !self->timedOut_) {
             self->timedOut_ = true;
             ::DestroyWindow(self->watched_->GetSafeHwnd());
@@ -305,11 +322,13 @@ protected:
     ScopedTempVariable tmp_{temp_.path()};
     const UpdateArguments arguments_;
     StringList replacedFiles;
+    bool startApplication = false;  // as the run left it
     RecordingSystem system_;
     ScopedSystemApi installed_{system_};
 
     static inline RuntimePage* current_ = nullptr;
     CSetup* watched_ = nullptr;
+    bool pressNextOnFinishPage_ = false;
     bool timedOut_ = false;
     DWORD deadline_ = 0;
 };
@@ -398,6 +417,37 @@ TEST_F(RuntimePage, PackageThatCannotBeWaitedForCountsAsEndedAndTheNextFollows) 
         EXPECT_EQ(Exists(temp_ / kAxisPackageEntryNames[0]), c.copyKept);
         EXPECT_FALSE(Exists(temp_ / kAxisPackageEntryNames[1])) << "a copy the shell refused was kept";
     }
+}
+
+// After an installation: Next on the finish page, with its start box ticked,
+// leads here; the packages run, the wizard ends by itself as finished, and
+// the start request is still there for the end of the run, which starts the
+// installed program.
+TEST_F(RuntimePage, AfterTheFinishPageEndsTheWizardWithTheStartRequestKept) {
+    EXPECT_EQ(Run({{kAxisPackageEntryNames[0], SampleRedistBytes()}}, true), ID_WIZFINISH);
+    ASSERT_EQ(system_.shellCalls.size(), 1u) << "the finish page's Next did not lead to the runtime packages";
+    EXPECT_TRUE(startApplication);
+
+    // The installed program here: the sample redistributable, which leaves
+    // its marker naming the path it ran from.
+    const U16String program = temp_ / u"Quentar.exe";
+    WriteBytes(program, SampleRedistBytes());
+    InstallState state;
+    state.startApplication = startApplication;
+    state.runPath = program;
+    state.runDirectory = temp_.path();
+    wchar_t appData[MAX_PATH] = {};
+    ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData), S_OK);
+    const U16String marker = FromWide(appData) + FromWide(L"\\" SAMPLE_MARKER_FOLDER L"\\" SAMPLE_REDIST_MARKER);
+    ::DeleteFileW(AsWide(marker));
+    StartApplicationAfterWizard(state);
+    bool ran = false;
+    for (int i = 0; i < 500 && !ran; ++i, ::Sleep(20)) {
+        const std::vector<uint8_t> bytes = Exists(marker) ? ReadBytes(marker) : std::vector<uint8_t>();
+        const std::string text(bytes.begin(), bytes.end());
+        ran = text.find(ToUtf8(program) + "\r\n") == 0;
+    }
+    EXPECT_TRUE(ran) << "the installed program was not started";
 }
 
 TEST_F(RuntimePage, AsksAboutTheRestartBeforeTheWizardCloses) {
