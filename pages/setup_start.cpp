@@ -37,7 +37,17 @@ BOOL CSetupStart::OnInitDialog() {
     return TRUE;
 }
 
-BOOL CSetupStart::OnSetActive() { return CSetupPage::OnSetActive(); }
+BOOL CSetupStart::OnSetActive() {
+    // Coming back from a later page, the buttons are as that page left them:
+    // the licence page leaves Next off while "I Do Not Agree" is chosen, which
+    // would strand the user here with a choice that allows going on. Once the
+    // payload is loaded, Next follows the boxes again; Back stays as it was
+    // left on return (pressing it keeps the wizard here).
+    if (!loadPending) {
+        sheet->SetWizardButtons(PSWIZB_BACK | (AnythingChosen() ? PSWIZB_NEXT : 0));
+    }
+    return CSetupPage::OnSetActive();
+}
 
 void CSetupStart::OnTimer(UINT_PTR id) {
     if (id != kLoadTimer) {
@@ -81,9 +91,12 @@ void CSetupStart::OnApplicationBoxClicked() {
     OnComponentBoxClicked();
 }
 
+bool CSetupStart::AnythingChosen() const {
+    return applicationBox.GetCheck() == BST_CHECKED || axisBox.GetCheck() == BST_CHECKED;
+}
+
 void CSetupStart::OnComponentBoxClicked() {
-    const bool anything = applicationBox.GetCheck() == BST_CHECKED || axisBox.GetCheck() == BST_CHECKED;
-    sheet->SetWizardButtons(anything ? PSWIZB_NEXT : 0);
+    sheet->SetWizardButtons(AnythingChosen() ? PSWIZB_NEXT : 0);
     State().installArecontRuntime = arecontBox.GetCheck() == BST_CHECKED;
 }
 

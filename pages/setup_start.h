@@ -20,6 +20,8 @@ public:
 private:
     static constexpr UINT_PTR kLoadTimer = 12;
 
+    // The application or the Axis box is checked: there is a page to go to.
+    bool AnythingChosen() const;
     void OnApplicationBoxClicked();
     void OnComponentBoxClicked();
 
