@@ -29,7 +29,10 @@ std::string CarriedAgreement() {
     return std::string(reinterpret_cast<const char*>(bytes.data), bytes.size);
 }
 
-CSetupEula::CSetupEula() : CSetupPage(IDD_LICENSE) {}
+CSetupEula::CSetupEula() : CSetupPage(IDD_LICENSE) {
+    OnClicked(IDC_DISAGREE, [this] { UpdateButtons(); });
+    OnClicked(IDC_AGREE, [this] { UpdateButtons(); });
+}
 
 void CSetupEula::DoDataExchange(CDataExchange* dx) {
     CSetupPage::DoDataExchange(dx);
@@ -54,7 +57,15 @@ BOOL CSetupEula::OnInitDialog() {
     // The control settles its scroll position only after it is painted:
     // the start of the agreement is shown once more from a timer.
     SetTimer(kScrollTimer, 10);
+
+    CheckRadioButton(IDC_DISAGREE, IDC_AGREE, IDC_DISAGREE);
+    UpdateButtons();
     return FALSE;  // the focus stays where the sheet put it
+}
+
+BOOL CSetupEula::OnSetActive() {
+    UpdateButtons();
+    return CSetupPage::OnSetActive();
 }
 
 void CSetupEula::OnTimer(UINT_PTR id) {
@@ -64,6 +75,11 @@ void CSetupEula::OnTimer(UINT_PTR id) {
         agreementText.SetSel(0, 0);
     }
     CPropertyPage::OnTimer(id);  // every timer message goes on to the default processing
+}
+
+void CSetupEula::UpdateButtons() {
+    const bool agreed = GetCheckedRadioButton(IDC_DISAGREE, IDC_AGREE) == IDC_AGREE;
+    sheet->SetWizardButtons(agreed ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
 }
 
 }  // namespace quentar

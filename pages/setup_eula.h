@@ -1,5 +1,6 @@
-// The licence-agreement page: shows the agreement carried in the program,
-// read-only, from its start.
+// The licence-agreement page: shows the agreement carried in the program and
+// lets the user go on only while "I Agree" is selected. It stores nothing:
+// the choice lives in its two radio buttons.
 #pragma once
 
 #include <windows.h>
@@ -34,10 +35,14 @@ public:
 
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
+    BOOL OnSetActive() override;
     void OnTimer(UINT_PTR id) override;
 
 private:
     static constexpr UINT_PTR kScrollTimer = 2;
+
+    // Back always; Next only while "I Agree" is checked.
+    void UpdateButtons();
 
     CRichEditCtrl agreementText;
     // Streamed in once, when the page is first shown; kept for the run.

@@ -123,6 +123,9 @@ TEST_F(DestinationPage, OpensWithTheDefaults) {
     EXPECT_EQ(Narrow(wizard->Text(IDC_PROGRAM_FOLDER)), "Quentar 2009");
     EXPECT_EQ(Narrow(wizard->Text(IDC_DESTINATION)), Narrow(ProgramFilesFolder() + L"\\Quentar 2009"));
     EXPECT_TRUE(wizard->IsChecked(IDC_DESKTOP_BOX));
+    // The buttons stay as the licence page left them.
+    EXPECT_TRUE(wizard->IsEnabled(Wizard::kBack));
+    EXPECT_TRUE(wizard->IsEnabled(Wizard::kNext));
     for (const wchar_t* heading : {L"Select &program folder:", L"Select &destination folder:",
                                    L"Click \"Next\" to start installation..."}) {
         const HWND window = wizard->PageWindowWithText(heading);

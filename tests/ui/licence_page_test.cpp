@@ -1,5 +1,6 @@
 // The licence-agreement page as the user meets it: the agreement shown from
-// its start, wrapped and read-only.
+// its start, wrapped and read-only, and Next allowed only while "I Agree" is
+// selected.
 #include <richedit.h>
 
 #include "page_walk.h"
@@ -52,6 +53,58 @@ TEST_F(LicencePage, ShowsTheSampleAgreementFromItsStartReadOnly) {
     ::PostMessageW(control, WM_KEYDOWN, VK_BACK, 0);
     EXPECT_FALSE(ui::WaitUntil([&] { return AgreementText(*wizard) != text; }, ui::Duration{1000}))
         << "now: " << Narrow(AgreementText(*wizard).substr(0, 80));
+}
+
+TEST_F(LicencePage, OpensOnIDoNotAgreeWithOnlyBackEnabled) {
+    auto wizard = OpenAt(IDD_LICENSE);
+    ASSERT_TRUE(wizard);
+    EXPECT_TRUE(ui::WaitUntil([&] {
+        return wizard->IsChecked(IDC_DISAGREE) && !wizard->IsChecked(IDC_AGREE) && wizard->IsEnabled(Wizard::kBack) &&
+               !wizard->IsEnabled(Wizard::kNext);
+    })) << "I Do Not Agree " << wizard->IsChecked(IDC_DISAGREE) << ", I Agree " << wizard->IsChecked(IDC_AGREE)
+        << ", Back " << wizard->IsEnabled(Wizard::kBack) << ", Next " << wizard->IsEnabled(Wizard::kNext);
+    EXPECT_TRUE(wizard->IsEnabled(Wizard::kCancel));
+    Screenshot("licence-first-shown");
+}
+
+TEST_F(LicencePage, NextFollowsTheRadioButtonsAndTheChoiceIsKeptOnReturn) {
+    auto wizard = OpenAt(IDD_LICENSE);
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(ui::WaitUntil([&] { return !wizard->IsEnabled(Wizard::kNext); }));
+
+    struct Step {
+        const char* what;
+        int click;
+        bool nextEnabled;
+    };
+    const Step steps[] = {
+        {"I Agree", IDC_AGREE, true},
+        {"I Do Not Agree again", IDC_DISAGREE, false},
+        {"I Agree again", IDC_AGREE, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_TRUE(wizard->Click(step.click));
+        EXPECT_TRUE(ui::WaitUntil([&] {
+            return wizard->IsChecked(step.click) && wizard->IsEnabled(Wizard::kNext) == step.nextEnabled;
+        })) << "Next " << wizard->IsEnabled(Wizard::kNext);
+        EXPECT_TRUE(wizard->IsEnabled(Wizard::kBack));
+    }
+    Screenshot("agreed");
+
+    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->WaitForPage(IDD_DESTINATION)) << "now on page " << wizard->CurrentPageId();
+    ASSERT_TRUE(wizard->Back());
+    ASSERT_TRUE(wizard->WaitForPage(IDD_LICENSE)) << "now on page " << wizard->CurrentPageId();
+    EXPECT_TRUE(ui::WaitUntil([&] {
+        return wizard->IsChecked(IDC_AGREE) && !wizard->IsChecked(IDC_DISAGREE) && wizard->IsEnabled(Wizard::kNext) &&
+               wizard->IsEnabled(Wizard::kBack);
+    })) << "I Agree " << wizard->IsChecked(IDC_AGREE) << ", Next " << wizard->IsEnabled(Wizard::kNext);
+    Screenshot("back-again");
+
+    // And the kept choice still answers to the buttons.
+    ASSERT_TRUE(wizard->Click(IDC_DISAGREE));
+    EXPECT_TRUE(ui::WaitUntil([&] { return !wizard->IsEnabled(Wizard::kNext); }));
 }
 
 // An agreement longer than one piece of the control's stream and than the
