@@ -1,0 +1,135 @@
+// Linked into the fault-injecting test build of the setup program only, never
+// into the shipped one: failures that Wine cannot produce for real, switched
+// on by the environment variable QUENTAR_FAULT when the program starts.
+//
+//   RegCreateKeyExW              creating a key under the uninstall root is
+//                                refused (ERROR_ACCESS_DENIED)
+//   RegSetValueExW:<value>       writing the value <value> is refused
+//                                (ERROR_ACCESS_DENIED)
+//   WriteFile-short:<file>       every write to a file whose name is <file>
+//                                stores half of what it was given (none of a
+//                                single byte) and reports that count
+//   WriteFile-full:<file>:<n>    the n-th write (from 1) to such a file and
+//                                every later one fails with ERROR_DISK_FULL
+//
+// An unknown setting ends the program with exit code 3 before any window
+// opens, so that a test cannot mistake it for a run without faults.
+#include <windows.h>
+
+#include <cwchar>
+#include <set>
+#include <string>
+
+#include "install/uninstall_record.h"
+#include "platform/system_api.h"
+#include "platform/wide.h"
+
+namespace quentar {
+namespace {
+
+bool StartsWithNoCase(const wchar_t* text, const std::wstring& prefix) {
+    return text != nullptr && _wcsnicmp(text, prefix.c_str(), prefix.size()) == 0;
+}
+
+// Whether the last component of `path` is `name`.
+bool NamesFile(const wchar_t* path, const std::wstring& name) {
+    if (path == nullptr) return false;
+    const wchar_t* slash = std::wcsrchr(path, L'\\');
+    return _wcsicmp(slash != nullptr ? slash + 1 : path, name.c_str()) == 0;
+}
+
+class FaultInjection final : public ForwardingSystemApi {
+public:
+    enum class Kind { None, KeyCreation, ValueWrite, ShortWrite, FullDisk };
+
+    FaultInjection(SystemApi& inner, const std::wstring& setting) : ForwardingSystemApi(inner) {
+        const size_t colon = setting.find(L':');
+        const std::wstring call = setting.substr(0, colon);
+        const std::wstring rest = colon == std::wstring::npos ? L"" : setting.substr(colon + 1);
+        if (call == L"RegCreateKeyExW" && rest.empty()) {
+            kind_ = Kind::KeyCreation;
+        } else if (call == L"RegSetValueExW" && !rest.empty()) {
+            kind_ = Kind::ValueWrite;
+            target_ = rest;
+        } else if (call == L"WriteFile-short" && !rest.empty()) {
+            kind_ = Kind::ShortWrite;
+            target_ = rest;
+        } else if (call == L"WriteFile-full") {
+            const size_t second = rest.find(L':');
+            target_ = rest.substr(0, second);
+            if (second != std::wstring::npos) failFrom_ = std::wcstoul(rest.c_str() + second + 1, nullptr, 10);
+            if (!target_.empty() && failFrom_ > 0) kind_ = Kind::FullDisk;
+        }
+    }
+
+    bool Valid() const { return kind_ != Kind::None; }
+
+    HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                       DWORD flags, HANDLE templateFile) override {
+        const HANDLE file = inner_.CreateFileW(name, access, share, security, disposition, flags, templateFile);
+        const bool writes = (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
+        if (file != INVALID_HANDLE_VALUE && writes && (kind_ == Kind::ShortWrite || kind_ == Kind::FullDisk) &&
+            NamesFile(name, target_)) {
+            watched_.insert(file);
+        }
+        return file;
+    }
+
+    BOOL CloseHandle(HANDLE handle) override {
+        watched_.erase(handle);
+        return inner_.CloseHandle(handle);
+    }
+
+    BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) override {
+        if (watched_.count(file) == 0) return inner_.WriteFile(file, buffer, size, done, overlapped);
+        ++writes_;
+        if (kind_ == Kind::ShortWrite) return inner_.WriteFile(file, buffer, size / 2, done, overlapped);
+        if (writes_ >= failFrom_) {
+            if (done != nullptr) *done = 0;
+            ::SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        }
+        return inner_.WriteFile(file, buffer, size, done, overlapped);
+    }
+
+    LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,
+                            LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) override {
+        static const std::wstring root = AsWide(U16String(UninstallRecord::kRoot));
+        if (kind_ == Kind::KeyCreation && key == HKEY_LOCAL_MACHINE && StartsWithNoCase(subKey, root)) {
+            return ERROR_ACCESS_DENIED;
+        }
+        return inner_.RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security, result,
+                                      disposition);
+    }
+
+    LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) override {
+        if (kind_ == Kind::ValueWrite && name != nullptr && _wcsicmp(name, target_.c_str()) == 0) {
+            return ERROR_ACCESS_DENIED;
+        }
+        return inner_.RegSetValueExW(key, name, reserved, type, data, size);
+    }
+
+private:
+    Kind kind_ = Kind::None;
+    std::wstring target_;
+    unsigned long failFrom_ = 0;
+    unsigned long writes_ = 0;
+    std::set<HANDLE> watched_;
+};
+
+// Installed while the program's static objects are made, before WinMain.
+struct FaultSwitch {
+    FaultSwitch() {
+        wchar_t setting[256];
+        const DWORD length = ::GetEnvironmentVariableW(L"QUENTAR_FAULT", setting, 256);
+        if (length == 0) return;
+        if (length >= 256) ::ExitProcess(3);
+        static FaultInjection faults(Sys(), setting);
+        if (!faults.Valid()) ::ExitProcess(3);
+        static ScopedSystemApi installed(faults);
+    }
+} g_faultSwitch;
+
+}  // namespace
+}  // namespace quentar
