@@ -1,4 +1,7 @@
-// Process entry of Setup.exe.
+// Process entry of Setup.exe. When it runs, the loader has brought in only the
+// static imports, which are kept to DLLs that Windows always takes from
+// System32 (platform/CMakeLists.txt); every other system DLL is loaded on
+// first use, after AfxWinMain has restricted the search to System32.
 #include <windows.h>
 
 #include "app/setup_app.h"

@@ -1,6 +1,7 @@
 #include "platform/framework/win_app.h"
 
 #include "platform/module_text.h"
+#include "platform/system_library.h"
 #include "platform/wide.h"
 
 namespace quentar {
@@ -28,19 +29,32 @@ int AfxMessageBox(const U16String& text, UINT type) { return AfxMessageBox(nullp
 int AfxMessageBox(UINT id, UINT type) { return AfxMessageBox(LoadStringResource(id), type); }
 
 bool AfxInitRichEdit2() {
-    // Kept loaded for the life of the process: the class lives in the DLL.
-    static HMODULE richEdit = ::LoadLibraryExW(L"riched20.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (richEdit == nullptr) richEdit = ::LoadLibraryW(L"riched20.dll");  // systems without the flag
-    return richEdit != nullptr;
+    // Never freed: the class lives in the DLL for the life of the process.
+    return LoadSystemLibrary(u"riched20.dll") != nullptr;
 }
 
+namespace {
+
+// DLLs that system DLLs load later on their own, by bare name (uxtheme's
+// delayed import of msimg32 for themed drawing). A loader that then searches
+// the program's folder first (Windows without SetDefaultDllDirectories, Wine
+// for the delayed imports of its own DLLs) would take a planted file; loaded
+// from System32 now, the later lookups find the module already loaded.
+constexpr const char16_t* kLoadedBehindTheProgram[] = {u"msimg32.dll"};
+
+}  // namespace
+
 void HardenDllSearchPath() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    ::SetDllDirectoryW(L"");  // removes the current folder from the search
+    if (const SetDefaultDllDirectoriesFn setDefault = FindSetDefaultDllDirectories()) {
+        // Every later load by bare name, and every DLL's own imports, from
+        // System32 only (side-by-side assemblies still apply).
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    // Takes the current folder out of the search where the default folders
+    // could not be set; LoadSystemLibrary loads by full path there.
+    ::SetDllDirectoryW(L"");
+    // Never freed: they are to stay the loaded copies.
+    for (const char16_t* name : kLoadedBehindTheProgram) LoadSystemLibrary(name);
 }
 
 int AfxWinMain() {

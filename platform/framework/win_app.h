@@ -58,12 +58,16 @@ int AfxMessageBox(UINT id, UINT type = MB_OK | MB_ICONHAND);
 // The same, owned by `owner` (the framework's choice above when null).
 int AfxMessageBox(HWND owner, const U16String& text, UINT type);
 
-// Registers the rich-edit 2.0 window class ("RichEdit20W") from System32.
+// Registers the rich-edit 2.0 window class ("RichEdit20W"): loads
+// riched20.dll from System32 (LoadSystemLibrary), never by a search.
+// Returns whether the DLL is loaded.
 bool AfxInitRichEdit2();
 
 // Restricts where the process may load DLLs from to System32 and takes the
 // current folder out of the search. Called first thing at start: a setup
-// program is run from download folders, where planted DLLs wait.
+// program is run from download folders, where planted DLLs wait. Where
+// Windows lacks SetDefaultDllDirectories only the current folder can be
+// taken out; system DLLs are then loaded by full path (LoadSystemLibrary).
 void HardenDllSearchPath();
 
 // The framework's entry: hardens the process, then runs the application

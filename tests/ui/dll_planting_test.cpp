@@ -1,0 +1,214 @@
+// A setup program is downloaded into a folder full of other downloads and run
+// from there, elevated. This test plants a marker DLL (tests/ui/marker_dll.c:
+// loading it leaves "<name>.dll.loaded" beside it) under the name of every
+// DLL the program loads, beside a copy of Setup.exe, walks the wizard from
+// that folder and checks that no marker ever appears.
+//
+// The walk runs twice. Once with Wine's own load order, as a Wine user would
+// meet it: Wine maps its built-in copy for most system names even when a
+// file of that name lies on the search path, but not for all (shcore). Once
+// native-first (Wine's per-program DllOverrides key, meaningless on
+// Windows): then Wine, like Windows, takes a planted file wherever its search
+// finds one before System32.
+//
+// To extend the test to more of the program: lengthen the walk (Walk()) and
+// run it once with WINEDEBUG=+loaddll; every DLL name the log shows beyond
+// those here goes into kPlantedNames.
+#include <algorithm>
+#include <cwctype>
+#include <functional>
+#include <vector>
+
+#include "ui_test_support.h"
+
+namespace ui_test {
+namespace {
+
+// Every DLL that +loaddll shows the program loading in the walk below, less
+// the three Wine always maps from its own folder (ntdll, kernelbase,
+// kernel32) and its display driver (winex11.drv).
+const wchar_t* const kPlantedNames[] = {
+    L"advapi32", L"combase", L"comctl32", L"gdi32",   L"imm32",  L"msimg32", L"msvcrt",  L"ole32",
+    L"oleaut32", L"riched20", L"rpcrt4",  L"sechost", L"shcore", L"shell32", L"shlwapi", L"ucrtbase",
+    L"user32",   L"usp10",   L"uxtheme", L"version", L"win32u", L"zlib1",
+};
+
+// Of those, the ones the loader brings in at process start, before the
+// program's first line: the static imports Setup.exe is allowed (see
+// SETUP_STATIC_IMPORTS) and what Wine's own copies of them import. Windows
+// takes the former from System32 whatever the search path (known DLLs); the
+// latter are Wine's doing, not the program's. They stay planted, but Wine
+// keeps its own load order for them.
+const wchar_t* const kLoadedBeforeTheProgram[] = {
+    L"advapi32", L"gdi32", L"imm32", L"msvcrt", L"sechost", L"ucrtbase", L"user32", L"version", L"win32u", L"zlib1",
+};
+
+bool LoadedBeforeTheProgram(const std::wstring& name) {
+    return std::any_of(std::begin(kLoadedBeforeTheProgram), std::end(kLoadedBeforeTheProgram),
+                       [&](const wchar_t* early) { return name == early; });
+}
+
+// Makes Wine take every planted name but those loaded before the program
+// from the search, native first, in the processes of `exeName` while it
+// lives (Wine's per-program load order; Windows has no use for the key).
+// Without `nativeFirst` it does nothing.
+class NativeFirstLoadOrder {
+public:
+    NativeFirstLoadOrder(const std::wstring& exeName, bool nativeFirst)
+        : key_(L"Software\\Wine\\AppDefaults\\" + exeName + L"\\DllOverrides") {
+        if (!nativeFirst) {
+            ok_ = true;
+            key_.clear();
+            return;
+        }
+        HKEY key = nullptr;
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                              nullptr) != ERROR_SUCCESS) {
+            return;
+        }
+        ok_ = true;
+        static const wchar_t kNativeFirst[] = L"native,builtin";
+        for (const wchar_t* name : kPlantedNames) {
+            if (LoadedBeforeTheProgram(name)) continue;
+            ok_ = ok_ && ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
+                                          sizeof(kNativeFirst)) == ERROR_SUCCESS;
+        }
+        ::RegCloseKey(key);
+    }
+    ~NativeFirstLoadOrder() {
+        if (!key_.empty()) ::RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+    }
+    bool Ok() const { return ok_; }
+
+private:
+    std::wstring key_;
+    bool ok_ = false;
+};
+
+class ScopedCurrentDirectory {
+public:
+    explicit ScopedCurrentDirectory(const std::wstring& folder) {
+        wchar_t previous[MAX_PATH];
+        const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, previous);
+        // A length not below MAX_PATH is the size the path would need.
+        if (length > 0 && length < MAX_PATH) previous_.assign(previous, length);
+        ::SetCurrentDirectoryW(folder.c_str());
+    }
+    ~ScopedCurrentDirectory() {
+        if (!previous_.empty()) ::SetCurrentDirectoryW(previous_.c_str());
+    }
+
+private:
+    std::wstring previous_;
+};
+
+// File names in `folder` that match `pattern`.
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The folder, existing and empty.
+bool MakeEmptyFolder(const std::wstring& folder) {
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    for (const std::wstring& name : FilesIn(folder, L"*")) ::DeleteFileW((folder + L"\\" + name).c_str());
+    return (::GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0 && FilesIn(folder, L"*").empty();
+}
+
+std::string Join(const std::vector<std::wstring>& names) {
+    std::string text;
+    for (const auto& name : names) text += (text.empty() ? "" : " ") + Narrow(name);
+    return text;
+}
+
+struct LoadOrder {
+    const char* name;
+    bool nativeFirst;
+};
+
+void PrintTo(const LoadOrder& order, std::ostream* os) { *os << order.name; }
+
+class DllPlanting : public UiTest, public ::testing::WithParamInterface<LoadOrder> {
+protected:
+    // One step of the walk: what a person does, and whether the program
+    // answered as it should.
+    struct Step {
+        const char* name;
+        std::function<bool(const ui::Wizard&, ui::SetupProcess&)> run;
+    };
+
+    // The walk through the wizard, from the first page to the program's end.
+    // Lengthen it as the program grows (through the destination page, the
+    // installation and the runtime packages to Finish), and plant what the
+    // new steps load.
+    static std::vector<Step> Walk() {
+        return {
+            {"the welcome page loads the payload", [](const ui::Wizard& w, ui::SetupProcess&) { return WaitForLoaded(w); }},
+            {"Next leads to the licence page",
+             [](const ui::Wizard& w, ui::SetupProcess&) { return w.Next() && w.WaitForPage(IDD_LICENSE); }},
+            {"Cancel ends the program",
+             [](const ui::Wizard& w, ui::SetupProcess& p) { return w.Cancel() && p.WaitForExit().has_value(); }},
+        };
+    }
+};
+
+TEST_P(DllPlanting, NoDllBesideTheProgramIsLoadedInAWholeRun) {
+    const std::wstring folder = UI_PLANTING_DIR;
+    ASSERT_TRUE(MakeEmptyFolder(folder)) << Narrow(folder);
+
+    // The marker works: loaded by its full path, it refuses and leaves its mark.
+    const std::wstring check = folder + L"\\marker-check.dll";
+    ASSERT_TRUE(::CopyFileW(UI_MARKER_DLL, check.c_str(), FALSE)) << "error " << ::GetLastError();
+    EXPECT_EQ(::LoadLibraryW(check.c_str()), nullptr);
+    ASSERT_EQ(Join(FilesIn(folder, L"*.loaded")), "marker-check.dll.loaded");
+    ASSERT_TRUE(MakeEmptyFolder(folder));
+
+    const std::wstring setup = folder + L"\\Setup.exe";
+    ASSERT_TRUE(::CopyFileW(UI_SETUP_EXE, setup.c_str(), FALSE)) << "error " << ::GetLastError();
+    for (const wchar_t* name : kPlantedNames) {
+        const std::wstring planted = folder + L"\\" + name + L".dll";
+        ASSERT_TRUE(::CopyFileW(UI_MARKER_DLL, planted.c_str(), FALSE)) << Narrow(name);
+    }
+
+    const NativeFirstLoadOrder loadOrder(L"Setup.exe", GetParam().nativeFirst);
+    ASSERT_TRUE(loadOrder.Ok());
+    {
+        // Started as from a download folder: the program's folder is also
+        // the current one.
+        ScopedCurrentDirectory current(folder);
+        ASSERT_TRUE(Start(setup).Started()) << "error " << Process().StartError();
+    }
+
+    std::string stoppedAt;
+    if (auto wizard = ui::Wizard::WaitFor(Process().Id(), PageOrder(false))) {
+        for (const Step& step : Walk()) {
+            if (!step.run(*wizard, Process())) {
+                stoppedAt = step.name;
+                Screenshot("stopped");
+                break;
+            }
+        }
+    } else {
+        stoppedAt = "the wizard appears";
+    }
+    if (Process().IsRunning()) Process().Kill();
+
+    EXPECT_EQ(Join(FilesIn(folder, L"*.loaded")), "") << "markers of DLLs loaded from beside the program";
+    EXPECT_EQ(stoppedAt, "") << "the walk did not get past this step, so later loads went unchecked";
+}
+
+const LoadOrder kLoadOrders[] = {{"WinesOwn", false}, {"NativeFirst", true}};
+
+INSTANTIATE_TEST_SUITE_P(LoadOrders, DllPlanting, ::testing::ValuesIn(kLoadOrders),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace ui_test
