@@ -12,14 +12,14 @@
 // finds one before System32.
 //
 // To extend the test to more of the program: lengthen the walk (Walk()) and
-// run it once with WINEDEBUG=+loaddll; every DLL name the log shows beyond
-// those here goes into kPlantedNames.
+// run it once with WINEDEBUG=+loaddll; every DLL name the log shows for the
+// setup process beyond those here goes into kPlantedNames.
 #include <algorithm>
 #include <cwctype>
 #include <functional>
 #include <vector>
 
-#include "ui_test_support.h"
+#include "install_support.h"
 
 namespace ui_test {
 namespace {
@@ -136,7 +136,7 @@ struct LoadOrder {
 
 void PrintTo(const LoadOrder& order, std::ostream* os) { *os << order.name; }
 
-class DllPlanting : public UiTest, public ::testing::WithParamInterface<LoadOrder> {
+class DllPlanting : public InstallTest, public ::testing::WithParamInterface<LoadOrder> {
 protected:
     // One step of the walk: what a person does, and whether the program
     // answered as it should.
@@ -145,17 +145,32 @@ protected:
         std::function<bool(const ui::Wizard&, ui::SetupProcess&)> run;
     };
 
-    // The walk through the wizard, from the first page to the program's end.
-    // Lengthen it as the program grows (through the destination page, the
-    // installation and the runtime packages to Finish), and plant what the
-    // new steps load.
-    static std::vector<Step> Walk() {
+    // The walk through the wizard, from the first page to the program's end:
+    // a whole installation with the runtime packages. Lengthen it as the
+    // program grows, and plant what the new steps load.
+    std::vector<Step> Walk() {
         return {
-            {"the welcome page loads the payload", [](const ui::Wizard& w, ui::SetupProcess&) { return WaitForLoaded(w); }},
-            {"Next leads to the licence page",
-             [](const ui::Wizard& w, ui::SetupProcess&) { return w.Next() && w.WaitForPage(IDD_LICENSE); }},
-            {"Cancel ends the program",
-             [](const ui::Wizard& w, ui::SetupProcess& p) { return w.Cancel() && p.WaitForExit().has_value(); }},
+            {"the wizard leads from the welcome page to the installation",
+             [this](const ui::Wizard& w, ui::SetupProcess& p) {
+                 return WalkToProgress(w, p.Id(), {/*desktopShortcut=*/true, /*axisRuntime=*/true});
+             }},
+            {"the installation ends on the finish page",
+             [](const ui::Wizard& w, ui::SetupProcess& p) {
+                 ui::WaitUntil([&] { return ui::FindMessageBox(p.Id(), ui::Duration{0}) || w.CurrentPageId() == IDD_DONE; },
+                               ui::Duration{60000});
+                 return !ui::FindMessageBox(p.Id(), ui::Duration{0}) && w.CurrentPageId() == IDD_DONE;
+             }},
+            {"the finish page, the installed program not to be started, leads on to the runtime packages",
+             [](const ui::Wizard& w, ui::SetupProcess&) {
+                 if (w.IsChecked(IDC_START_BOX) && !w.Click(IDC_START_BOX)) return false;
+                 return ui::WaitUntil([&] { return !w.IsChecked(IDC_START_BOX) && w.IsEnabled(ui::Wizard::kNext); }) &&
+                        w.Next() && w.WaitForPage(IDD_AXIS);
+             }},
+            {"the runtime packages run and the wizard ends by itself",
+             [](const ui::Wizard&, ui::SetupProcess& p) {
+                 const std::optional<DWORD> exitCode = p.WaitForExit(ui::Duration{90000});
+                 return exitCode == 0u;
+             }},
         };
     }
 };
@@ -184,7 +199,7 @@ TEST_P(DllPlanting, NoDllBesideTheProgramIsLoadedInAWholeRun) {
         // Started as from a download folder: the program's folder is also
         // the current one.
         ScopedCurrentDirectory current(folder);
-        ASSERT_TRUE(Start(setup).Started()) << "error " << Process().StartError();
+        ASSERT_TRUE(StartSetup(setup).Started()) << "error " << Process().StartError();
     }
 
     std::string stoppedAt;
