@@ -2,7 +2,8 @@
 # Builds every tree and runs every suite:
 #   native       portable core (GoogleTest)
 #   native-asan  the same under address and undefined-behaviour sanitizers
-#   win32        Windows tests and the wizard's UI tests, under Wine
+#   win32        Windows tests, the wizard's UI tests, and the core tests and
+#                fuzz corpus replay built 32-bit, all under Wine
 #   fuzz         replay of the saved fuzzing corpus (clang, sanitizers)
 # Ends with one line "N passed, N failed" over all suites.
 set -uo pipefail
