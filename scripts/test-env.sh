@@ -56,9 +56,32 @@ wineserver -p >/dev/null 2>&1 || true
 # Bring the prefix's services up now, so that no test program starts them and
 # leaves them holding its output pipe open.
 timeout 120 wineboot >/dev/null 2>&1 || true
+# The desktop process (explorer.exe /desktop) is started by the first program
+# that needs it and inherits that program's output; ctest would then wait for
+# whichever test happened to start it until the desktop closes, which it does
+# only once no other Wine program runs. Start it here, with its output
+# elsewhere, and keep it open for the session with an idle program whose
+# input ends when this script does.
+keeper="$wine_dir/desktop-keeper"
+rm -f "$keeper"
+mkfifo "$keeper"
+wine cmd.exe /c pause <"$keeper" >/dev/null 2>&1 &
+exec 9>"$keeper"
+wine explorer.exe /desktop >/dev/null 2>&1 9>&- &
+desktop_up() {
+  local pid
+  for pid in $(pgrep -f 'explorer.exe /desktop'); do
+    grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$pid/environ" 2>/dev/null && return 0
+  done
+  return 1
+}
+for _ in $(seq 1 100); do
+  desktop_up && break
+  sleep 0.1
+done
 
 set +e
-"$@"
+"$@" 9>&-
 rc=$?
 set -e
 exit $rc
