@@ -309,6 +309,7 @@ struct EarlierCase {
     const char* name;
     bool running;        // the earlier Quentar.exe runs during the installation
     bool startQuentar;   // "Start Quentar on exit" left ticked
+    bool readOnly;       // the earlier files are read-only
 };
 
 void PrintTo(const EarlierCase& c, std::ostream* os) { *os << c.name; }
@@ -320,6 +321,11 @@ TEST_P(OverEarlierInstallation, ReplacesItAndDealsWithTheMovedFilesAtFinish) {
     const EarlierInstallation earlier = MakeEarlierInstallation(place_);
     ASSERT_FALSE(HasFailure()) << "the earlier installation could not be made";
     const std::string userNotes = ReadBytes(place_.destination + L"\\notes.txt").value_or("");
+    if (c.readOnly) {
+        for (const wchar_t* name : {L"Quentar.exe", L"AV2000SDK.dll", L"help.pdf", L"repo.jpg"}) {
+            ASSERT_TRUE(::SetFileAttributesW((place_.destination + L"\\" + name).c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+    }
 
     std::optional<ui::SetupProcess> running;
     if (c.running) {
@@ -404,7 +410,11 @@ TEST_P(OverEarlierInstallation, ReplacesItAndDealsWithTheMovedFilesAtFinish) {
     if (running) running->Kill();
 }
 
-const EarlierCase kEarlierCases[] = {{"NotRunningStartBoxCleared", false, false}, {"QuentarRunning", true, true}};
+const EarlierCase kEarlierCases[] = {
+    {"NotRunningStartBoxCleared", false, false, false},
+    {"ReadOnlyFiles", false, true, true},
+    {"QuentarRunning", true, true, false},
+};
 
 INSTANTIATE_TEST_SUITE_P(Cases, OverEarlierInstallation, ::testing::ValuesIn(kEarlierCases),
                          [](const auto& info) { return std::string(info.param.name); });
