@@ -68,17 +68,21 @@ mkfifo "$keeper"
 wine cmd.exe /c pause <"$keeper" >/dev/null 2>&1 &
 exec 9>"$keeper"
 wine explorer.exe /desktop >/dev/null 2>&1 9>&- &
+# Wait for the desktop process itself (not the launcher that starts it), then
+# give it a moment to take over the desktop: a test that came first would
+# start a desktop process of its own and be held by the keeper for good.
 desktop_up() {
   local pid
-  for pid in $(pgrep -f 'explorer.exe /desktop'); do
+  for pid in $(pgrep -f '^C:.windows.system32.explorer\.exe /desktop'); do
     grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$pid/environ" 2>/dev/null && return 0
   done
   return 1
 }
-for _ in $(seq 1 100); do
+for _ in $(seq 1 200); do
   desktop_up && break
   sleep 0.1
 done
+sleep 1
 
 set +e
 "$@" 9>&-
