@@ -1,6 +1,8 @@
-// The command line of the setup program: "/update", "/wh" and "/exe", each
-// written as key, colon, value. Anything else is ignored; malformed arguments
-// are never errors.
+// The command line of the setup program, every argument written as key,
+// colon, value: "/update", "/wh" and "/exe" ask for the in-place update;
+// "/quiet" asks for an installation without any window, with the options
+// "/dir", "/components", "/nodesktop", "/norestart"; "/log" names the log of
+// the run. Anything else is ignored; malformed arguments are never errors.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +14,35 @@
 
 namespace quentar {
 
+// What the command line asks of a run beside the update fields. Every option
+// but logFile takes effect with "/quiet" only; the wizard ignores them.
+struct SetupOptions {
+    bool quiet = false;            // "/quiet": no window, no message box
+    bool directoryGiven = false;   // "/dir:" was given ...
+    U16String directory;           // ... with this destination folder
+    bool componentsGiven = false;  // "/components:" was given ...
+    U16String components;          // ... with this list (ParseComponentList)
+    bool noDesktop = false;        // "/nodesktop": no desktop shortcut
+    bool noRestart = false;        // "/norestart": Windows is never restarted
+    U16String logFile;             // "/log:" value; empty: the default log
+};
+
+struct CommandLine {
+    UpdateArguments update;
+    SetupOptions options;
+};
+
 // Reads the arguments after argv[0] (already split and unquoted by the
-// runtime). A key given twice applies again from the later value.
+// runtime). Each argument is split at its first colon into a key, lower-cased
+// (A-Z only), and a value, trimmed of blanks and then of double quotes; an
+// argument without a colon, or with the colon first, is ignored. A key given
+// twice applies again from the later value.
+// The switches "/quiet", "/nodesktop" and "/norestart" are also taken without
+// a colon, as deployment tools write them; their value is not used. The other
+// keys keep the rule above ("/update" without a colon is ignored).
+CommandLine ParseSetupCommandLine(const std::vector<U16String>& argv);
+
+// The update fields of ParseSetupCommandLine.
 UpdateArguments ParseCommandLine(const std::vector<U16String>& argv);
 
 // Update mode only: the installation goes into the folder of the executable
@@ -25,5 +54,19 @@ void PrefillForUpdate(const UpdateArguments& args, InstallState& state);
 // wide strtoll reads it: leading white space skipped, optional sign, digits up
 // to the first non-digit, 0 without digits, saturating on overflow.
 int64_t ParseDecimal64(U16View text);
+
+// The components of "/components:", as the welcome page's boxes name them.
+struct ComponentChoice {
+    bool application = false;  // "app": Quentar itself
+    bool arecont = false;      // "arecont": the Arecont Vision runtime (AV2000SDK.dll)
+    bool axis = false;         // "axis": the Axis runtime packages
+};
+
+// Reads a list such as "app,arecont,axis": names separated by commas, each
+// trimmed of blanks, compared without regard to the case of A-Z, in any
+// order; empty items and repeats are allowed. False, with `problem` saying
+// why, for an unknown name, a list naming no component, and "arecont"
+// without "app" (the runtime is installed beside the application only).
+bool ParseComponentList(U16View list, ComponentChoice& choice, U16String& problem);
 
 }  // namespace quentar

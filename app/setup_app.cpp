@@ -9,9 +9,12 @@
 #include <new>
 #include <stdlib.h>
 
+#include "components/setup_axis.h"
+#include "install/engine_support.h"
+#include "install/run_log.h"
+#include "platform/resources.h"
 #include "state/fatal_error.h"
 #include "state/resource_ids.h"
-#include "components/setup_axis.h"
 #include "install/setup_progress.h"
 #include "pages/setup_dest.h"
 #include "pages/setup_done.h"
@@ -51,21 +54,31 @@ std::vector<U16String> RuntimeArguments() {
     return args;
 }
 
-bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory) {
+DWORD StartProgram(const U16String& runPath, const U16String& runDirectory) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     wchar_t commandLine[1] = {L'\0'};
-    const BOOL started = Sys().CreateProcessW(AsWide(runPath), commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                                              AsWide(runDirectory), &startup, &process);
-    if (!started) {
-        const U16String reason = SystemErrorText(::GetLastError());
-        AfxMessageBox(FormatPositional(LoadStringResource(IDS_RUN_FAILED), {reason}), MB_OK | MB_ICONERROR);
-        return false;
+    if (!Sys().CreateProcessW(AsWide(runPath), commandLine, nullptr, nullptr, FALSE, 0, nullptr, AsWide(runDirectory),
+                              &startup, &process)) {
+        const DWORD error = ::GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION;
     }
     // The program is not waited for; its handles are not needed.
     const UniqueHandle processHandle(process.hProcess);
     const UniqueHandle threadHandle(process.hThread);
+    return ERROR_SUCCESS;
+}
+
+bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory) {
+    const DWORD error = StartProgram(runPath, runDirectory);
+    if (error != ERROR_SUCCESS) {
+        TheRunLog().Write(u"cannot start " + runPath + u": " + DescribeError(error));
+        const U16String reason = SystemErrorText(error);
+        AfxMessageBox(FormatPositional(LoadStringResource(IDS_RUN_FAILED), {reason}), MB_OK | MB_ICONERROR);
+        return false;
+    }
+    TheRunLog().Write(u"started " + runPath);
     return true;
 }
 
@@ -73,9 +86,65 @@ void StartApplicationAfterWizard(const InstallState& state) {
     if (state.startApplication && !state.runPath.empty()) StartInstalledApplication(state.runPath, state.runDirectory);
 }
 
+bool TakeSetupMutex(UniqueHandle& mutex) {
+    mutex.reset(Sys().CreateMutexW(nullptr, FALSE, AsWide(kSetupMutexName)));
+    const DWORD error = ::GetLastError();
+    if (mutex && error == ERROR_ALREADY_EXISTS) {
+        mutex.reset();
+        return false;
+    }
+    if (!mutex) {
+        // A mutex made by a run of another user that this one may not open
+        // still says that a setup runs.
+        if (error == ERROR_ACCESS_DENIED) return false;
+        TheRunLog().Write(u"no single-run check: the mutex cannot be made: " + DescribeError(error));
+    }
+    return true;
+}
+
+void OpenRunLog(const U16String& requested, const std::vector<U16String>& argv) {
+    RunLog& log = TheRunLog();
+    DWORD requestedError = ERROR_SUCCESS;
+    if (!requested.empty() && !log.Open(requested)) requestedError = ::GetLastError();
+    if (!log.IsOpen()) {
+        const U16String fallback = DefaultLogPath();
+        if (fallback.empty() || !log.Open(fallback)) return;
+    }
+
+    SYSTEMTIME now{};
+    Sys().GetLocalTime(&now);
+    FileVersion version;
+    ReadFileVersion(nullptr, version);
+    U16String versionText;
+    for (size_t i = 0; i < version.parts.size(); ++i) {
+        versionText += (i > 0 ? u"." : u"") + DecimalText(version.parts[i]);
+    }
+    U16String arguments;
+    for (size_t i = 1; i < argv.size(); ++i) {
+        const bool quote = argv[i].empty() || argv[i].find_first_of(u" \t") != U16String::npos;
+        arguments += u' ';
+        arguments += quote ? u"\"" + argv[i] + u"\"" : argv[i];
+    }
+    log.Write(u"===== Quentar Setup " + versionText + u", run of " + FormatLogTime(now) + u", process " +
+              DecimalText(::GetCurrentProcessId()) + u" =====");
+    log.Write(u"program: " + ModuleFileName());
+    log.Write(u"arguments:" + (arguments.empty() ? U16String(u" none") : arguments));
+    if (!requested.empty() && requestedError != ERROR_SUCCESS) {
+        log.Write(u"the log " + requested + u" cannot be opened (" + DescribeError(requestedError) +
+                  u"): this run is logged here");
+    }
+}
+
+void CSetupApp::Finish(SetupResult result) {
+    exitCode_ = ExitCodeOf(result);
+    TheRunLog().Write(U16String(u"result: ") + DescribeResult(result) + u"; exit code " + DecimalText(exitCode_));
+}
+
 void CSetupApp::OnUncaughtException(std::exception_ptr error) {
     const U16String message = FatalMessage(error);
-    ::MessageBoxW(nullptr, AsWide(message), L"Error", MB_OK | MB_ICONERROR);
+    TheRunLog().Write(u"fatal error: " + message);
+    TheRunLog().Write(u"result: fatal error; exit code " + DecimalText(kFatalExitCode));
+    if (!options_.quiet) ::MessageBoxW(nullptr, AsWide(message), L"Error", MB_OK | MB_ICONERROR);
     ::ExitProcess(kFatalExitCode);
 }
 
@@ -87,8 +156,29 @@ BOOL CSetupApp::InitInstance() {
     controls.dwICC = 0xFF;
     ::InitCommonControlsEx(&controls);
 
-    Arguments() = ParseCommandLine(RuntimeArguments());
+    const std::vector<U16String> argv = RuntimeArguments();
+    const CommandLine commandLine = ParseSetupCommandLine(argv);
+    Arguments() = commandLine.update;
+    options_ = commandLine.options;
 
+    OpenRunLog(options_.logFile, argv);
+    if (!TakeSetupMutex(setupMutex_)) {
+        const U16String text = LoadStringResource(IDS_ALREADY_RUNNING);
+        if (options_.quiet) {
+            UnattendedFeedback().Message(text, MB_OK | MB_ICONHAND);
+        } else {
+            LogMessage(text, AfxMessageBox(text, MB_OK | MB_ICONHAND), false);
+        }
+        Finish(SetupResult::AlreadyRunning);
+        return FALSE;
+    }
+
+    Finish(RunWizard());
+    return FALSE;
+}
+
+SetupResult CSetupApp::RunWizard() {
+    TheRunLog().Write(updateMode ? u"wizard, update mode" : u"wizard");
     AfxInitRichEdit2();
 
     auto sheet = std::make_unique<CSetup>(Arguments());
@@ -117,6 +207,7 @@ BOOL CSetupApp::InitInstance() {
     } catch (...) {
         OnUncaughtException(std::current_exception());
     }
+    const SetupResult result = sheet->installState.result;
 
     // Pages go in the reverse order of their construction, then the sheet.
     axis.reset();
@@ -126,7 +217,7 @@ BOOL CSetupApp::InitInstance() {
     eula.reset();
     start.reset();
     sheet.reset();
-    return FALSE;
+    return result;
 }
 
 }  // namespace quentar

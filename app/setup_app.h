@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "state/install_state.h"
 #include "platform/framework/win_app.h"
+#include "platform/unique_resource.h"
+#include "state/install_state.h"
+#include "state/setup_result.h"
 
 namespace quentar {
 
@@ -17,15 +19,47 @@ namespace quentar {
 // command-line parser; the sheet reads them through the same object.
 class CSetupApp : public CWinApp, public UpdateArguments {
 public:
+    // Opens the run's log, makes sure no other setup of the product runs,
+    // then runs the wizard, or the unattended installation with "/quiet".
     BOOL InitInstance() override;
+    // The exit code of the run (ExitCodeOf its result, or 2 after a fatal
+    // error).
+    int ExitInstance() override { return static_cast<int>(exitCode_); }
 
-    // Shows a fatal error in a box captioned "Error" and ends the process
-    // with exit code 2, at once.
+    // Logs a fatal error and shows it in a box captioned "Error" (not in an
+    // unattended run), then ends the process with exit code 2, at once.
     void OnUncaughtException(std::exception_ptr error) override;
 
 private:
     UpdateArguments& Arguments() { return *this; }
+    // The wizard, from building the sheet to the start of the installed
+    // application; the result the pages recorded.
+    SetupResult RunWizard();
+    // Records how the run ended: its line in the log and the exit code.
+    void Finish(SetupResult result);
+
+    SetupOptions options_;
+    UniqueHandle setupMutex_;  // held until the process ends
+    uint32_t exitCode_ = 0;
 };
+
+// The name of the mutex every run of the setup program holds, in the global
+// namespace so that runs in other sessions (a service, a remote desktop)
+// see it too.
+inline constexpr char16_t kSetupMutexName[] = u"Global\\Quentar Setup";
+
+// Takes the setup program's mutex into `mutex` unless another run holds it.
+// False when another setup runs (the mutex exists, or exists and cannot even
+// be opened); a mutex that cannot be made for another reason does not stop
+// the run (true, with `mutex` empty). CreateMutexW goes through Sys().
+bool TakeSetupMutex(UniqueHandle& mutex);
+
+// Opens the run's log: `requested` ("/log:"), or the default log when it is
+// empty or cannot be opened (said in the default log), then writes the run's
+// heading: the time, this program's version and process, and `argv` after
+// argv[0] (quoted where they hold blanks). The run goes on without a log
+// when neither can be opened.
+void OpenRunLog(const U16String& requested, const std::vector<U16String>& argv);
 
 // The message of a fatal error: string-table entry (code - 777) of a numeric
 // error (empty when there is none), the text of a text error.
@@ -34,8 +68,13 @@ U16String FatalMessage(std::exception_ptr error);
 // The runtime's wide argument vector as UTF-16 strings (argv[0] included).
 std::vector<U16String> RuntimeArguments();
 
-// Starts `runPath` in `runDirectory` the way the wizard's end does; on
-// failure tells the user with the system's reason. Returns whether it started.
+// Starts `runPath` in `runDirectory` the way the wizard's end does (no
+// arguments, the caller's environment, not waited for). Returns 0 or the
+// system's error.
+DWORD StartProgram(const U16String& runPath, const U16String& runDirectory);
+
+// StartProgram; on failure tells the user with the system's reason. Returns
+// whether it started.
 bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory);
 
 // The end of the run: starts the installed application when the finish page

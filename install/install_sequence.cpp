@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "install/engine_support.h"
 #include "install/file_install.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
@@ -42,12 +43,13 @@ bool CreateUninstallKey(InstallState& state, InstallFeedback& feedback) {
                                                  REG_OPTION_NON_VOLATILE, kInstallKeyAccess, nullptr, key.put(),
                                                  nullptr);
     if (status != ERROR_SUCCESS) {
-        feedback.Log(u"Uninstall key " + path + u" not created: " + SystemErrorText(static_cast<DWORD>(status)));
+        feedback.Log(u"uninstall key HKLM\\" + path + u" not created: " + DescribeError(static_cast<DWORD>(status)));
         ShowError(feedback, IDS_ADMIN_REQUIRED);
         return false;
     }
     key.reset();
     state.uninstallKeyPath = path;
+    feedback.Log(u"uninstall key created: HKLM\\" + path);
     return true;
 }
 
@@ -55,7 +57,15 @@ bool CreateUninstallKey(InstallState& state, InstallFeedback& feedback) {
 // Only the SDK stops the installation: a companion that cannot be written
 // has been reported and the installation goes on without it.
 bool InstallLibraries(InstallState& state, InstallFeedback& feedback) {
-    if (state.installArecontRuntime && !InstallEntryFile(state, kArecontSdkEntryName, feedback)) return false;
+    if (!state.installArecontRuntime) {
+        feedback.Log(u"step: the Arecont Vision runtime is not chosen");
+    } else if (!FindEntry(kArecontSdkEntryName, state)) {
+        feedback.Log(U16String(u"step: the Arecont Vision runtime: the payload carries no ") + kArecontSdkEntryName);
+    } else {
+        feedback.Log(U16String(u"step: the Arecont Vision runtime, ") + kArecontSdkEntryName);
+        if (!InstallEntryFile(state, kArecontSdkEntryName, feedback)) return false;
+    }
+    feedback.Log(u"step: companion files");
     for (const char16_t* name : kCompanionEntryNames) {
         if (FindEntry(name, state)) InstallEntryFile(state, name, feedback);
     }
@@ -88,9 +98,18 @@ bool RunInstallSequence(InstallState& state, const UpdateArguments& arguments, c
 
     const bool update = arguments.updateMode;
     const U16String target = update ? state.applicationPath : JoinPath(state.destinationFolder, kApplicationEntryName);
-    if (!update && !CreateUninstallKey(state, feedback)) return false;
+    if (update) {
+        feedback.Log(u"install sequence (update of " + arguments.updateExePath + u") into " + state.destinationFolder);
+    } else {
+        feedback.Log(u"install sequence into " + state.destinationFolder + u", program folder \"" +
+                     state.programFolderName + u"\", desktop shortcut " +
+                     (state.createDesktopShortcut ? u"yes" : u"no"));
+        feedback.Log(u"step: uninstall key");
+        if (!CreateUninstallKey(state, feedback)) return false;
+    }
     state.applicationPath = target;
 
+    feedback.Log(u"step: the application executable, " + target);
     if (!WriteApplicationExecutable(state, plan, feedback)) return false;
 
     // TODO(update): in update mode, ReplaceRunningApplication
@@ -103,15 +122,19 @@ bool RunInstallSequence(InstallState& state, const UpdateArguments& arguments, c
     if (update) {
         state.runPath = arguments.updateExePath;
         state.runDirectory = arguments.updateExeFolder;
+        feedback.Log(u"install sequence complete");
         return true;
     }
 
+    feedback.Log(u"step: program folder and shortcuts");
     CreateShortcuts(state, feedback);
 
-    if (!WriteUninstallRecord(state)) {
+    feedback.Log(u"step: uninstall record");
+    if (!WriteUninstallRecord(state, &feedback)) {
         ShowError(feedback, IDS_UNINSTALL_KEY_FAILED);
         return false;
     }
+    feedback.Log(u"install sequence complete");
     return true;
 }
 

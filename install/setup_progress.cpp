@@ -35,12 +35,15 @@ void CSetupProgress::OnTimer(UINT_PTR id) {
     WizardFeedback feedback(sheet->GetSafeHwnd(), &progressBar);
     feedback.BeginProgress(static_cast<uint32_t>(chunkPlan.size()));
     if (RunInstallSequence(State(), sheet->arguments, chunkPlan, feedback)) {
+        // Complete, whether or not the wizard is left by Finish from here.
+        State().result = SetupResult::Installed;
         sheet->SetWizardButtons(PSWIZB_NEXT);
         sheet->PressButton(PSBTN_NEXT);
         return;
     }
     // The failed step has told the user why.
     RemoveInstallation(State(), feedback);
+    State().result = SetupResult::Failed;
     sheet->EndDialog(IDCANCEL);
 }
 

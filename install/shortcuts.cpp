@@ -41,7 +41,7 @@ bool PlaceShortcut(InstallState& state, const U16String& link, const char16_t* a
         return false;
     }
     AddUnique(state.installedFiles, link);
-    if (!created) feedback.Log(u"Shortcut " + link + u" not created: no shell-link object");
+    feedback.Log(created ? u"shortcut written: " + link : u"Shortcut " + link + u" not created: no shell-link object");
     return created;
 }
 
@@ -89,6 +89,7 @@ void CreateShortcuts(InstallState& state, InstallFeedback& feedback) {
     } else {
         const U16String folder = JoinPath(programs, state.programFolderName);
         Sys().CreateDirectoryW(AsWide(folder), nullptr);  // an existing folder is used as it is
+        feedback.Log(u"program folder: " + folder);
         AddUnique(state.installedFolders, folder);
         state.programFolderPath = folder;
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "install/engine_support.h"
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
@@ -42,7 +43,28 @@ std::vector<RecordValue> RecordValues(const InstallState& state) {
     for (size_t i = 0; i < state.installedFiles.size(); ++i) {
         values.push_back(TextValue(R::FileValueName(static_cast<uint32_t>(i)), state.installedFiles[i]));
     }
+    SYSTEMTIME today{};
+    Sys().GetLocalTime(&today);
+    values.push_back(TextValue(R::kDisplayVersion, InstalledVersionText(state)));
+    values.push_back(TextValue(R::kPublisher, R::kPublisherText));
+    values.push_back(TextValue(R::kDisplayIcon, state.applicationPath));
+    values.push_back(NumberValue(R::kEstimatedSize, EstimatedSizeKb(state)));
+    values.push_back(TextValue(R::kInstallDate, InstallDateText(today)));
+    values.push_back(TextValue(R::kQuietUninstallString, R::QuietUninstallCommand(state.applicationPath)));
+    values.push_back(NumberValue(R::kNoModify, 1));
+    values.push_back(NumberValue(R::kNoRepair, 1));
     return values;
+}
+
+// The path in double quotes, so that a path with blanks cannot be taken for
+// a shorter program.
+U16String QuotedPath(U16View path) { return u"\"" + U16String(path) + u"\""; }
+
+// Digits of `value`, at least `width` of them with leading zeros.
+U16String PaddedDecimal(uint32_t value, size_t width) {
+    U16String text = FromUtf8(std::to_string(value));
+    if (text.size() < width) text.insert(0, width - text.size(), u'0');
+    return text;
 }
 
 LSTATUS WriteValue(HKEY key, const RecordValue& value) {
@@ -96,11 +118,41 @@ U16String UninstallRecord::KeyPath(U16View name) {
 }
 
 U16String UninstallRecord::UninstallCommand(U16View applicationPath) {
-    U16String command = u"\"";
-    command.append(applicationPath);
-    command.push_back(u'"');
-    command.append(kUninstallArgument);
-    return command;
+    return QuotedPath(applicationPath) + kUninstallArgument;
+}
+
+U16String UninstallRecord::QuietUninstallCommand(U16View applicationPath) {
+    return QuotedPath(applicationPath) + kQuietUninstallArguments;
+}
+
+U16String InstalledVersionText(const InstallState& state) {
+    FileVersion version = state.setupVersion;
+    // From the bytes written rather than the file: opening the file again
+    // would change the time it was given.
+    const PayloadEntry& entry = state.applicationEntry;
+    if (entry) ReadImageFileVersion(entry.Data(), entry.FileSizeLow(), version);
+    U16String text;
+    for (size_t i = 0; i < version.parts.size(); ++i) {
+        if (i > 0) text += u'.';
+        text += PaddedDecimal(version.parts[i], 1);
+    }
+    return text;
+}
+
+uint32_t EstimatedSizeKb(const InstallState& state) {
+    uint64_t bytes = 0;
+    for (const U16String& file : state.installedFiles) {
+        WIN32_FIND_DATAW found{};
+        const UniqueFind search(Sys().FindFirstFileW(AsWide(file), &found));
+        if (!search || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        bytes += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    }
+    const uint64_t kilobytes = (bytes + 1023) / 1024;
+    return kilobytes > MAXDWORD ? MAXDWORD : static_cast<uint32_t>(kilobytes);
+}
+
+U16String InstallDateText(const SYSTEMTIME& date) {
+    return PaddedDecimal(date.wYear, 4) + PaddedDecimal(date.wMonth, 2) + PaddedDecimal(date.wDay, 2);
 }
 
 StringList ListRecordCandidates() {
@@ -152,19 +204,34 @@ LSTATUS DeleteKeyTree(HKEY parent, const wchar_t* subkey) {
     return Sys().RegDeleteKeyW(parent, subkey);
 }
 
-bool WriteUninstallRecord(InstallState& state) {
+bool WriteUninstallRecord(InstallState& state, InstallFeedback* feedback) {
     UniqueKey key;
-    if (Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(state.uninstallKeyPath), 0, UninstallRecord::kWriteAccess,
-                            key.put()) == ERROR_SUCCESS) {
-        for (const RecordValue& value : RecordValues(state)) {
-            if (WriteValue(key.get(), value) != ERROR_SUCCESS) return false;
+    const LSTATUS opened = Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(state.uninstallKeyPath), 0,
+                                               UninstallRecord::kWriteAccess, key.put());
+    if (opened == ERROR_SUCCESS) {
+        const std::vector<RecordValue> values = RecordValues(state);
+        for (const RecordValue& value : values) {
+            const LSTATUS written = WriteValue(key.get(), value);
+            if (written != ERROR_SUCCESS) {
+                if (feedback) {
+                    feedback->Log(u"uninstall record value " + value.name + u" not written: " + DescribeError(static_cast<DWORD>(written)));
+                }
+                return false;
+            }
         }
+        if (feedback) {
+            feedback->Log(u"uninstall record written: HKLM\\" + state.uninstallKeyPath + u", " +
+                          DecimalText(values.size()) + u" values");
+        }
+    } else if (feedback) {
+        feedback->Log(u"uninstall key HKLM\\" + state.uninstallKeyPath + u" cannot be opened, no values written: " +
+                      DescribeError(static_cast<DWORD>(opened)));
     }
-    RemoveSupersededRecords(state.destinationFolder, state.uninstallKeyPath);
+    RemoveSupersededRecords(state.destinationFolder, state.uninstallKeyPath, feedback);
     return true;
 }
 
-void RemoveSupersededRecords(U16View folder, U16View recordPath) {
+void RemoveSupersededRecords(U16View folder, U16View recordPath, InstallFeedback* feedback) {
     const StringList candidates = ListRecordCandidates();
     if (folder.empty()) return;
 
@@ -195,7 +262,14 @@ void RemoveSupersededRecords(U16View folder, U16View recordPath) {
     // the list, or listed under another spelling, could be one of the keys
     // about to be deleted.
     if (matches != 1) return;
-    for (const U16String& name : superseded) DeleteKeyTree(HKEY_LOCAL_MACHINE, AsWide(UninstallRecord::KeyPath(name)));
+    for (const U16String& name : superseded) {
+        const U16String path = UninstallRecord::KeyPath(name);
+        const LSTATUS result = DeleteKeyTree(HKEY_LOCAL_MACHINE, AsWide(path));
+        if (feedback) {
+            feedback->Log(u"superseded uninstall record HKLM\\" + path +
+                          (result == ERROR_SUCCESS ? U16String(u" deleted") : u" left: " + DescribeError(static_cast<DWORD>(result))));
+        }
+    }
 }
 
 }  // namespace quentar

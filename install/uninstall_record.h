@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "install/install_feedback.h"
 #include "state/install_state.h"
 #include "state/text.h"
 
@@ -37,6 +38,20 @@ struct UninstallRecord {
     static constexpr char16_t kUninstallString[] = u"UninstallString";
     static constexpr char16_t kFiles[] = u"Files";  // REG_DWORD, the number of "File" values
     static constexpr char16_t kFilePrefix[] = u"File";
+    // Written after the "File" values, for the system's list of programs and
+    // for deployment tools' detection rules.
+    static constexpr char16_t kDisplayVersion[] = u"DisplayVersion";  // the application's file version, "5.1.6.5"
+    static constexpr char16_t kPublisher[] = u"Publisher";
+    static constexpr char16_t kDisplayIcon[] = u"DisplayIcon";          // the application executable
+    static constexpr char16_t kEstimatedSize[] = u"EstimatedSize";      // REG_DWORD, KB of the files
+    static constexpr char16_t kInstallDate[] = u"InstallDate";          // yyyymmdd, local date
+    static constexpr char16_t kQuietUninstallString[] = u"QuietUninstallString";
+    static constexpr char16_t kNoModify[] = u"NoModify";  // REG_DWORD 1: no "Change" button
+    static constexpr char16_t kNoRepair[] = u"NoRepair";  // REG_DWORD 1: no "Repair" button
+
+    static constexpr char16_t kPublisherText[] = u"Quentar";
+    // Appended to the quoted executable path in "QuietUninstallString".
+    static constexpr char16_t kQuietUninstallArguments[] = u" /uninstall /quiet";
 
     // Access to the record key when writing it (KEY_READ | KEY_CREATE_SUB_KEY
     // | KEY_SET_VALUE), and when reading a record.
@@ -55,7 +70,24 @@ struct UninstallRecord {
     // double quotes, so that a path with blanks cannot be taken for a shorter
     // program, followed by " /uninstall".
     static U16String UninstallCommand(U16View applicationPath);
+    // The same, followed by " /uninstall /quiet": the removal without a
+    // window, as deployment tools run it.
+    static U16String QuietUninstallCommand(U16View applicationPath);
 };
+
+// The version "DisplayVersion" gives: the file version of the application
+// executable ("5.1.6.5"), read from the version resource in the bytes of
+// applicationEntry (what was written to applicationPath); setupVersion when
+// it carries none.
+U16String InstalledVersionText(const InstallState& state);
+
+// The disk space of the installation in KB for "EstimatedSize": the sizes of
+// the files of installedFiles that exist, added up and rounded up to whole
+// KB (beyond 4 TB it stays at the largest DWORD).
+uint32_t EstimatedSizeKb(const InstallState& state);
+
+// "yyyymmdd" of `date`.
+U16String InstallDateText(const SYSTEMTIME& date);
 
 // The names of the keys that may be records, in the order readers look at
 // them: "Quentar" first (whether or not such a key exists), then the subkeys
@@ -91,11 +123,13 @@ LSTATUS DeleteKeyTree(HKEY parent, const wchar_t* subkey);
 // Writes the record's values into the existing key state.uninstallKeyPath
 // (HKEY_LOCAL_MACHINE) in this order: DisplayName, Folder, Path,
 // UninstallString, Files, File0.. (one per entry of installedFiles), then
-// sweeps superseded records for destinationFolder. False as soon as a value
-// cannot be written: what was written stays for the removal, and nothing is
-// swept. A key that cannot be opened gets no values, is swept for all the
-// same, and counts as success.
-bool WriteUninstallRecord(InstallState& state);
+// DisplayVersion, Publisher, DisplayIcon, EstimatedSize, InstallDate,
+// QuietUninstallString, NoModify and NoRepair; then sweeps superseded records
+// for destinationFolder. False as soon as a value cannot be written: what was
+// written stays for the removal, and nothing is swept. A key that cannot be
+// opened gets no values, is swept for all the same, and counts as success.
+// What it does and what fails goes to `feedback`'s log when one is given.
+bool WriteUninstallRecord(InstallState& state, InstallFeedback* feedback = nullptr);
 
 // Deletes the records, other than the one just written (`recordPath`,
 // relative to HKEY_LOCAL_MACHINE), whose "Folder" equals `folder` when A-Z
@@ -103,7 +137,7 @@ bool WriteUninstallRecord(InstallState& state);
 // candidates only when their name is in GUID form. Nothing is deleted unless
 // `recordPath` is found exactly once among the candidates' paths (compared
 // code unit by code unit) or when `folder` is empty. Failures only leave a
-// candidate alone.
-void RemoveSupersededRecords(U16View folder, U16View recordPath);
+// candidate alone. Each deletion goes to `feedback`'s log when one is given.
+void RemoveSupersededRecords(U16View folder, U16View recordPath, InstallFeedback* feedback = nullptr);
 
 }  // namespace quentar

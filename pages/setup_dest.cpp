@@ -15,7 +15,6 @@
 namespace quentar {
 namespace {
 
-constexpr char16_t kDefaultFolderName[] = u"Quentar 2009";
 constexpr char16_t kFallbackProgramFiles[] = u"C:\\Program Files";
 
 // The folder browser opens on the path it is given as data.
@@ -63,7 +62,7 @@ bool CreatePathLevels(const U16String& path) {
     }
 }
 
-U16String DefaultDestination() { return JoinPath(ProgramFilesFolder(), kDefaultFolderName); }
+U16String DefaultDestination() { return JoinPath(ProgramFilesFolder(), kDefaultProgramFolderName); }
 
 CSetupDest::CSetupDest() : CSetupPage(IDD_DESTINATION) {
     OnClicked(IDC_BROWSE, [this] { OnBrowse(); });
@@ -78,7 +77,7 @@ void CSetupDest::DoDataExchange(CDataExchange* dx) {
 
 BOOL CSetupDest::OnInitDialog() {
     CSetupPage::OnInitDialog();
-    programFolderField.SetWindowText(kDefaultFolderName);
+    programFolderField.SetWindowText(kDefaultProgramFolderName);
     desktopBox.SetCheck(BST_CHECKED);
     destinationField.SetWindowText(DefaultDestination());
     return TRUE;

@@ -11,6 +11,9 @@
 
 namespace quentar {
 
+// The program folder and the last level of the destination the page proposes.
+inline constexpr char16_t kDefaultProgramFolderName[] = u"Quentar 2009";
+
 // Characters refused in the program folder's name (it is one component of a
 // path).
 inline constexpr char16_t kIllegalFolderNameCharacters[] = u":\\/*?";

@@ -41,7 +41,7 @@ LRESULT CSetupDone::OnWizardNext() {
 BOOL CSetupDone::OnWizardFinish() {
     StoreStartRequest();
     WizardFeedback feedback(sheet->GetSafeHwnd());
-    ProcessPendingDeletions(State(), feedback);
+    State().result = ResultAfterPendingDeletions(ProcessPendingDeletions(State(), feedback));
     return CSetupPage::OnWizardFinish();
 }
 

@@ -95,6 +95,7 @@ namespace quentar {
     X(BOOL, PostMessageW, (HWND window, UINT message, WPARAM w, LPARAM l), (window, message, w, l))    \
     /* Clock and pauses */                                                                             \
     X(DWORD, GetTickCount, (), ())                                                                     \
+    X(void, GetLocalTime, (LPSYSTEMTIME time), (time))                                                 \
     X(void, Sleep, (DWORD milliseconds), (milliseconds))                                               \
     /* Privileges and restarting Windows (tests must never restart a shared session) */                \
     X(BOOL, OpenProcessToken, (HANDLE process, DWORD access, PHANDLE token), (process, access, token)) \

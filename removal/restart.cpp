@@ -59,7 +59,13 @@ bool DeleteMovedAside(const U16String& file) {
 
 }  // namespace
 
-void RestartWindows(InstallFeedback& feedback) {
+SetupResult ResultAfterPendingDeletions(PendingDeletions pending) {
+    return pending == PendingDeletions::RestartLater || pending == PendingDeletions::RestartRefused
+               ? SetupResult::RestartNeeded
+               : SetupResult::Installed;
+}
+
+bool RestartWindows(InstallFeedback& feedback) {
     EnableShutdownPrivilege(feedback);
     if (!Sys().SetProcessShutdownParameters(kShutdownLevelLast, 0)) {
         feedback.Log(u"cannot set the shutdown order: " + DescribeError(::GetLastError()));
@@ -67,9 +73,10 @@ void RestartWindows(InstallFeedback& feedback) {
     Sys().Sleep(kPauseBeforeRestartMilliseconds);
     if (Sys().ExitWindowsEx(EWX_REBOOT, kRestartReason)) {
         feedback.Log(u"restart of Windows requested");
-    } else {
-        feedback.Log(u"restart of Windows refused: " + DescribeError(::GetLastError()));
+        return true;
     }
+    feedback.Log(u"restart of Windows refused: " + DescribeError(::GetLastError()));
+    return false;
 }
 
 PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& feedback) {
@@ -95,11 +102,10 @@ PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& f
     }
     if (files.empty()) return PendingDeletions::AllDeleted;
     if (feedback.Message(kRestartQuestion, MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
-        feedback.Log(u"restart postponed by the user");
+        feedback.Log(u"no restart now: the files go at the next start of Windows");
         return PendingDeletions::RestartLater;
     }
-    RestartWindows(feedback);
-    return PendingDeletions::RestartRequested;
+    return RestartWindows(feedback) ? PendingDeletions::RestartRequested : PendingDeletions::RestartRefused;
 }
 
 }  // namespace quentar

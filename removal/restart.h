@@ -4,6 +4,7 @@
 
 #include "install/install_feedback.h"
 #include "state/install_state.h"
+#include "state/setup_result.h"
 
 namespace quentar {
 
@@ -14,9 +15,16 @@ enum class PendingDeletions {
     NothingPending,    // replacedFiles was empty: nothing done, nothing asked
     AllDeleted,        // every moved-aside file was deleted now, nothing asked
     RestartRequested,  // some wait for the next start; the user chose Yes and
-                       // Windows was asked to restart
+                       // Windows accepted the request to restart
     RestartLater,      // some wait for the next start; the user chose No
+    RestartRefused,    // some wait for the next start; the user chose Yes but
+                       // Windows refused to restart
 };
+
+// How a successful installation ended after its pending deletions: a
+// restart still needed (files wait for the next start and no restart is
+// under way) or nothing left to do.
+SetupResult ResultAfterPendingDeletions(PendingDeletions pending);
 
 // Deletes every file of replacedFiles that can be deleted now (clearing a
 // read-only attribute that stands in the way: the files are earlier
@@ -31,8 +39,8 @@ PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& f
 // token (skipped when the token cannot be opened), makes this process shut
 // down last among the applications (SetProcessShutdownParameters(0x100, 0)),
 // waits one second, then ExitWindowsEx(EWX_REBOOT, 0x10). Returns at once
-// after the request, which Windows carries out asynchronously; failures are
-// logged only.
-void RestartWindows(InstallFeedback& feedback);
+// after the request, which Windows carries out asynchronously: whether
+// Windows accepted it. Failures are logged only.
+bool RestartWindows(InstallFeedback& feedback);
 
 }  // namespace quentar

@@ -40,6 +40,15 @@ namespace quentar {
 // Returns false (and leaves `out` alone) when there is no such record.
 bool ScanFixedFileVersion(const uint8_t* resource, size_t size, FileVersion& out);
 
+// Reads the file version of an executable or library held in memory as the
+// bytes of its file (a payload entry, say), without the file system: the
+// version resource (type 16, id 1, its first language) found through the
+// image's resource directory, then ScanFixedFileVersion over it, as the
+// system's loader would find it. Every offset is checked against `size`.
+// Returns false (and leaves `out` alone) for anything that is not such an
+// image or has no version.
+bool ReadImageFileVersion(const uint8_t* image, size_t size, FileVersion& out);
+
 // Replaces the first four "%i" of `format` with major, minor, build and
 // revision ("%%" stands for one "%").
 U16String FormatVersionText(U16View format, const FileVersion& version);

@@ -9,6 +9,7 @@
 
 #include "payload/payload_archive.h"
 #include "state/file_version.h"
+#include "state/setup_result.h"
 #include "state/text.h"
 
 namespace quentar {
@@ -61,6 +62,12 @@ struct InstallState {
 
     // The entry of the application executable; none whenever payload is none.
     PayloadEntry applicationEntry;
+
+    // How the run has ended so far, for its exit code: the progress page
+    // records a failure or a complete installation, the end of the wizard
+    // what the pending deletions left. A wizard left before its installation
+    // keeps Cancelled.
+    SetupResult result = SetupResult::Cancelled;
 };
 
 }  // namespace quentar

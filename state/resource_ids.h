@@ -30,6 +30,7 @@
 #define IDS_ILLEGAL_CHARACTERS   266
 #define IDS_ADMIN_REQUIRED       267
 #define IDS_NO_APPLICATION       268  /* the payload lacks the application */
+#define IDS_ALREADY_RUNNING      271  /* another setup of the product runs */
 
 /* Welcome page (107, 231). */
 #define IDC_VERSION_TEXT     1127

@@ -1,5 +1,6 @@
 #include "wizard/wizard_feedback.h"
 
+#include "install/run_log.h"
 #include "platform/framework/win_app.h"
 #include "platform/system_api.h"
 
@@ -21,6 +22,12 @@ void WizardFeedback::Progress(uint32_t position) {
 
 void WizardFeedback::Pause(uint32_t milliseconds) { Sys().Sleep(milliseconds); }
 
-int WizardFeedback::Message(const U16String& text, uint32_t style) { return AfxMessageBox(owner_, text, style); }
+int WizardFeedback::Message(const U16String& text, uint32_t style) {
+    const int answer = AfxMessageBox(owner_, text, style);
+    LogMessage(text, answer, false);
+    return answer;
+}
+
+void WizardFeedback::Log(U16View line) { TheRunLog().Write(line); }
 
 }  // namespace quentar

@@ -1,7 +1,7 @@
 // The installation's feedback inside the wizard: message boxes owned by the
 // sheet and captioned with the application's title, the pauses kept for the
-// person watching, and an optional progress bar that is repainted at once
-// (no messages are processed while the installation runs).
+// person watching, an optional progress bar that is repainted at once (no
+// messages are processed while the installation runs), and the run's log.
 #pragma once
 
 #include <windows.h>
@@ -22,9 +22,10 @@ public:
     void BeginProgress(uint32_t steps) override;
     void Progress(uint32_t position) override;
     void Pause(uint32_t milliseconds) override;
+    // Shows the box; its text and the answer also go to the run's log.
     int Message(const U16String& text, uint32_t style) override;
-    // No log is kept while a person watches.
-    void Log(U16View line) override {}
+    // To the run's log.
+    void Log(U16View line) override;
 
 private:
     HWND owner_;

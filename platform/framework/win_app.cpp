@@ -62,7 +62,7 @@ int AfxWinMain() {
     CWinApp* app = CWinApp::Current();
     if (app == nullptr) return 1;
     app->InitInstance();
-    return 0;
+    return app->ExitInstance();
 }
 
 }  // namespace quentar

@@ -21,6 +21,9 @@ public:
     // Called once at process start. Returning false ends the process without
     // a main message loop.
     virtual BOOL InitInstance() { return FALSE; }
+    // Called once InitInstance has returned; its answer is the process's
+    // exit code.
+    virtual int ExitInstance() { return 0; }
 
     // An exception escaped a window procedure or a guarded step. Window
     // procedures of foreign code (comctl32, user32) cannot be unwound, so
@@ -71,7 +74,8 @@ bool AfxInitRichEdit2();
 void HardenDllSearchPath();
 
 // The framework's entry: hardens the process, then runs the application
-// object's InitInstance. Returns the process exit code.
+// object's InitInstance. Returns the process exit code, which the
+// application object's ExitInstance gives.
 int AfxWinMain();
 
 }  // namespace quentar

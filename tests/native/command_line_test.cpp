@@ -81,6 +81,130 @@ const CommandLineCase kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Arguments, CommandLineTable, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The options of an installation without a window. The update fields must
+// not move for any of these rows, and the update keys must not move these.
+struct OptionsCase {
+    const char* name;
+    std::vector<U16String> args;  // without argv[0]
+    SetupOptions expected;
+};
+
+SetupOptions Options(bool quiet, const char16_t* directory, const char16_t* components, bool noDesktop,
+                     bool noRestart, const char16_t* logFile) {
+    SetupOptions o;
+    o.quiet = quiet;
+    o.directoryGiven = directory != nullptr;
+    o.directory = directory != nullptr ? directory : u"";
+    o.componentsGiven = components != nullptr;
+    o.components = components != nullptr ? components : u"";
+    o.noDesktop = noDesktop;
+    o.noRestart = noRestart;
+    o.logFile = logFile;
+    return o;
+}
+
+class OptionsTable : public ::testing::TestWithParam<OptionsCase> {};
+
+TEST_P(OptionsTable, ParsesIntoOptions) {
+    const OptionsCase& c = GetParam();
+    std::vector<U16String> argv{u"Setup.exe"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const CommandLine line = ParseSetupCommandLine(argv);
+    const SetupOptions& o = line.options;
+    const SetupOptions& e = c.expected;
+    EXPECT_EQ(o.quiet, e.quiet);
+    EXPECT_EQ(o.directoryGiven, e.directoryGiven);
+    EXPECT_EQ(ToUtf8(o.directory), ToUtf8(e.directory));
+    EXPECT_EQ(o.componentsGiven, e.componentsGiven);
+    EXPECT_EQ(ToUtf8(o.components), ToUtf8(e.components));
+    EXPECT_EQ(o.noDesktop, e.noDesktop);
+    EXPECT_EQ(o.noRestart, e.noRestart);
+    EXPECT_EQ(ToUtf8(o.logFile), ToUtf8(e.logFile));
+    EXPECT_FALSE(line.update.updateMode);
+    EXPECT_EQ(line.update.updateExePath, u"");
+    EXPECT_EQ(line.update.updateWindow, 0u);
+}
+
+const OptionsCase kOptionCases[] = {
+    {"none", {}, Options(false, nullptr, nullptr, false, false, u"")},
+    // The switches with or without a colon; what follows the colon is not used.
+    {"quiet_bare", {u"/quiet"}, Options(true, nullptr, nullptr, false, false, u"")},
+    {"quiet_colon", {u"/quiet:"}, Options(true, nullptr, nullptr, false, false, u"")},
+    {"quiet_value_unused", {u"/QUIET:no"}, Options(true, nullptr, nullptr, false, false, u"")},
+    {"switches_bare_mixed_case", {u"/Quiet", u"/NoDesktop", u"/NORESTART"},
+     Options(true, nullptr, nullptr, true, true, u"")},
+    {"switches_with_colons", {u"/nodesktop:", u"/norestart:1"}, Options(false, nullptr, nullptr, true, true, u"")},
+    // A switch is the whole argument: near misses stay unknown.
+    {"quiet_blank_after", {u"/quiet "}, Options(false, nullptr, nullptr, false, false, u"")},
+    {"quiet_no_slash", {u"quiet"}, Options(false, nullptr, nullptr, false, false, u"")},
+    {"quieter", {u"/quieter"}, Options(false, nullptr, nullptr, false, false, u"")},
+    {"quiet_colon_first", {u":/quiet"}, Options(false, nullptr, nullptr, false, false, u"")},
+    // Keys with values keep the rule of every key: no colon, no key.
+    {"dir_without_colon", {u"/dir"}, Options(false, nullptr, nullptr, false, false, u"")},
+    {"log_without_colon", {u"/log"}, Options(false, nullptr, nullptr, false, false, u"")},
+    {"dir", {u"/dir:C:\\Q"}, Options(false, u"C:\\Q", nullptr, false, false, u"")},
+    {"dir_quoted_blanks", {u"/DIR: \"C:\\Program Files\\Q\" "},
+     Options(false, u"C:\\Program Files\\Q", nullptr, false, false, u"")},
+    // The runtime turns "C:\Q\" written in quotes into C:\Q" (the backslash
+    // escapes the quote): the trailing quote goes.
+    {"dir_escaped_quote", {u"/dir:C:\\Q\""}, Options(false, u"C:\\Q", nullptr, false, false, u"")},
+    {"dir_empty_is_given", {u"/dir:"}, Options(false, u"", nullptr, false, false, u"")},
+    {"dir_later_wins", {u"/dir:C:\\A", u"/dir:D:\\B"}, Options(false, u"D:\\B", nullptr, false, false, u"")},
+    {"components", {u"/components:app,axis"}, Options(false, nullptr, u"app,axis", false, false, u"")},
+    {"components_empty_is_given", {u"/Components:"}, Options(false, nullptr, u"", false, false, u"")},
+    {"log", {u"/log:C:\\q.log"}, Options(false, nullptr, nullptr, false, false, u"C:\\q.log")},
+    {"log_empty", {u"/log:"}, Options(false, nullptr, nullptr, false, false, u"")},
+    {"everything",
+     {u"/quiet", u"/dir:C:\\Q", u"/components:app", u"/nodesktop", u"/norestart", u"/log:C:\\q.log"},
+     Options(true, u"C:\\Q", u"app", true, true, u"C:\\q.log")},
+};
+
+INSTANTIATE_TEST_SUITE_P(Arguments, OptionsTable, ::testing::ValuesIn(kOptionCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CommandLine, UpdateAndQuietTogether) {
+    const CommandLine line = ParseSetupCommandLine(
+        {u"Setup.exe", u"/quiet", u"/update:", u"/wh:656", u"/exe:C:\\Q\\Quentar.exe", u"/log:C:\\u.log"});
+    EXPECT_TRUE(line.options.quiet);
+    EXPECT_EQ(ToUtf8(line.options.logFile), "C:\\u.log");
+    EXPECT_TRUE(line.update.updateMode);
+    EXPECT_EQ(line.update.updateWindow, 656u);
+    EXPECT_EQ(ToUtf8(line.update.updateExeFolder), "C:\\Q");
+}
+
+TEST(ComponentList, ReadsNamesAndRefusesWhatCannotBeInstalled) {
+    struct Case {
+        const char16_t* list;
+        bool ok;
+        bool application, arecont, axis;
+        const char* problem;
+    } cases[] = {
+        {u"app,arecont,axis", true, true, true, true, ""},
+        {u" Axis , APP ", true, true, false, true, ""},
+        {u"app", true, true, false, false, ""},
+        {u"axis", true, false, false, true, ""},
+        {u"app,,app,", true, true, false, false, ""},
+        {u"", false, false, false, false, "no component named (known: app, arecont, axis)"},
+        {u" , ", false, false, false, false, "no component named (known: app, arecont, axis)"},
+        {u"app,ap", false, false, false, false, "unknown component \"ap\" (known: app, arecont, axis)"},
+        {u"app arecont", false, false, false, false,
+         "unknown component \"app arecont\" (known: app, arecont, axis)"},
+        {u"arecont,axis", false, false, false, false, "arecont is installed with app only"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.list));
+        ComponentChoice choice;
+        choice.application = choice.arecont = choice.axis = true;  // nothing of this may survive
+        U16String problem = u"stale";
+        ASSERT_EQ(ParseComponentList(c.list, choice, problem), c.ok);
+        EXPECT_EQ(ToUtf8(problem), c.problem);
+        if (!c.ok) continue;
+        EXPECT_EQ(choice.application, c.application);
+        EXPECT_EQ(choice.arecont, c.arecont);
+        EXPECT_EQ(choice.axis, c.axis);
+    }
+}
+
 TEST(UpdatePrefill, WritesDestinationAndTemporaryPathInUpdateModeOnly) {
     struct Case {
         std::vector<U16String> args;

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "install_support.h"
+#include "state/setup_result.h"
 
 namespace ui_test {
 namespace {
@@ -146,7 +147,7 @@ TEST_P(FailedInstallation, ShowsWhyAndLeavesTheMachineAsItWas) {
         const auto next = ui::FindMessageBox(process.Id(), ui::Duration{0});
         FAIL() << "still running after the failure" << (next ? ", showing \"" + Narrow(next->Text()) + "\"" : "");
     }
-    EXPECT_EQ(*exitCode, 0u);
+    EXPECT_EQ(*exitCode, quentar::kExitFailed) << "the exit code of an installation taken back";
     const std::vector<ui::ProcessInfo> started = StartedBySetup();
     EXPECT_TRUE(started.empty()) << "a failed installation started " << Narrow(started[0].exeName);
 

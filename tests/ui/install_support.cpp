@@ -248,6 +248,86 @@ std::wstring SzText(const RegValue& value) {
     return text;
 }
 
+const std::vector<std::wstring>& DeploymentValueNames() {
+    static const std::vector<std::wstring> names = {L"DisplayVersion", L"Publisher",  L"DisplayIcon",
+                                                    L"EstimatedSize",  L"InstallDate", L"QuietUninstallString",
+                                                    L"NoModify",       L"NoRepair"};
+    return names;
+}
+
+namespace {
+
+std::wstring FileVersionText(const std::wstring& file) {
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0) return L"(no version)";
+    std::vector<BYTE> block(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!::GetFileVersionInfoW(file.c_str(), 0, size, block.data()) ||
+        !::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr) {
+        return L"(no version)";
+    }
+    return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
+           L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+}
+
+std::string DwordBytes(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); }
+
+std::wstring DateText(const SYSTEMTIME& t) {
+    wchar_t text[16];
+    swprintf(text, 16, L"%04u%02u%02u", t.wYear, t.wMonth, t.wDay);
+    return text;
+}
+
+}  // namespace
+
+void ExpectDeploymentValues(const RegValues& values, const std::wstring& exe, const std::vector<std::wstring>& files) {
+    uint64_t bytes = 0;
+    for (const std::wstring& file : files) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) {
+            bytes += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        }
+    }
+    const RegValues expected = {
+        {L"DisplayVersion", {REG_SZ, SzBytes(FileVersionText(exe))}},
+        {L"Publisher", {REG_SZ, SzBytes(L"Quentar")}},
+        {L"DisplayIcon", {REG_SZ, SzBytes(exe)}},
+        {L"EstimatedSize", {REG_DWORD, DwordBytes(static_cast<DWORD>((bytes + 1023) / 1024))}},
+        {L"QuietUninstallString", {REG_SZ, SzBytes(L"\"" + exe + L"\" /uninstall /quiet")}},
+        {L"NoModify", {REG_DWORD, DwordBytes(1)}},
+        {L"NoRepair", {REG_DWORD, DwordBytes(1)}},
+    };
+    for (const auto& [name, value] : expected) {
+        const auto it = values.find(name);
+        if (it == values.end()) {
+            ADD_FAILURE() << "value " << Narrow(name) << " missing";
+            continue;
+        }
+        EXPECT_TRUE(it->second == value) << Narrow(name) << ": type " << it->second.type << ", text \""
+                                         << Narrow(SzText(it->second)) << "\", expected \"" << Narrow(SzText(value))
+                                         << "\"";
+    }
+    // Today's date, or yesterday's when the installation ran before midnight.
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    FILETIME today{};
+    ::SystemTimeToFileTime(&now, &today);
+    ULARGE_INTEGER earlier{};
+    earlier.LowPart = today.dwLowDateTime;
+    earlier.HighPart = today.dwHighDateTime;
+    earlier.QuadPart -= 24ull * 3600 * 10000000;
+    const FILETIME yesterdayTime{earlier.LowPart, earlier.HighPart};
+    SYSTEMTIME yesterday{};
+    ::FileTimeToSystemTime(&yesterdayTime, &yesterday);
+    const auto date = values.find(L"InstallDate");
+    ASSERT_TRUE(date != values.end()) << "value InstallDate missing";
+    EXPECT_EQ(date->second.type, static_cast<DWORD>(REG_SZ));
+    const std::wstring stored = SzText(date->second);
+    EXPECT_TRUE(stored == DateText(now) || stored == DateText(yesterday)) << Narrow(stored);
+}
+
 std::vector<std::wstring> PendingDeletions() {
     std::vector<std::wstring> deletions;
     const std::optional<RegValues> values = ReadKeyValues(kSessionManager);

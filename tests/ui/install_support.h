@@ -70,6 +70,14 @@ std::string SzBytes(const std::wstring& text);
 // The text of a string value, without its terminating NULs.
 std::wstring SzText(const RegValue& value);
 
+// The values a record carries beside its own for the system's list of
+// programs and for deployment tools, in the order they are written.
+const std::vector<std::wstring>& DeploymentValueNames();
+// Checks them in `values` (a record's) against the installed executable
+// `exe` (its file version, read by the system's version functions) and the
+// record's `files` (their sizes on the disk), for an installation made today.
+void ExpectDeploymentValues(const RegValues& values, const std::wstring& exe, const std::vector<std::wstring>& files);
+
 // Files the next start of Windows deletes (PendingFileRenameOperations
 // entries without a target), without their "\??\" prefix.
 std::vector<std::wstring> PendingDeletions();

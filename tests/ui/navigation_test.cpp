@@ -5,6 +5,7 @@
 #include <set>
 
 #include "ui_test_support.h"
+#include "state/setup_result.h"
 
 namespace ui_test {
 namespace {
@@ -119,7 +120,7 @@ TEST_P(CancelTest, EndsTheProgramWithoutAQuestionAndStartsNothing) {
         FAIL() << "still running after Cancel"
                << (box ? ", showing \"" + Narrow(box->Text()) + "\"" : std::string());
     }
-    EXPECT_EQ(*exitCode, 0u);
+    EXPECT_EQ(*exitCode, quentar::kExitCancelled) << "the exit code of a cancelled wizard";
     const auto started = ProcessesStartedBy(before, Process().Id());
     EXPECT_TRUE(started.empty()) << "started: " << Describe(started);
 }

@@ -15,6 +15,7 @@
 #include "install/chunk_plan.h"
 #include "install/file_install.h"
 #include "platform/system_api.h"
+#include "install/run_log.h"
 #include "removal/restart.h"
 
 namespace quentar {
@@ -83,7 +84,8 @@ void Unmark(const U16String& path) {
 // shutdown order nor ExitWindowsEx ever reaches the system.
 class NoRestart : public ForwardingSystemApi {
 public:
-    explicit NoRestart(bool tokenOpens = true) : ForwardingSystemApi(Sys()), tokenOpens_(tokenOpens) {}
+    explicit NoRestart(bool tokenOpens = true, bool restartAccepted = true)
+        : ForwardingSystemApi(Sys()), tokenOpens_(tokenOpens), restartAccepted_(restartAccepted) {}
 
     BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) override {
         calls.push_back("OpenProcessToken " + std::to_string(access));
@@ -115,13 +117,16 @@ public:
     void Sleep(DWORD milliseconds) override { calls.push_back("Sleep " + std::to_string(milliseconds)); }
     BOOL ExitWindowsEx(UINT flags, DWORD reason) override {
         calls.push_back("ExitWindowsEx " + std::to_string(flags) + " " + std::to_string(reason));
-        return TRUE;
+        if (restartAccepted_) return TRUE;
+        ::SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+        return FALSE;
     }
 
     std::vector<std::string> calls;
 
 private:
     bool tokenOpens_;
+    bool restartAccepted_;
 };
 
 TEST(ProcessPendingDeletions, NothingMovedAsideMeansNothingToDoOrAsk) {
@@ -194,6 +199,7 @@ TEST(ProcessPendingDeletions, AFileStillInUseIsMarkedForTheNextStartAndTheQuesti
         bool tokenOpens;
         PendingDeletions result;
         std::vector<std::string> calls;
+        bool restartAccepted = true;
     };
     const std::string token = "OpenProcessToken " + std::to_string(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY);
     const std::vector<std::string> restart = {"SetProcessShutdownParameters 256 0", "Sleep 1000", "ExitWindowsEx 2 16"};
@@ -206,6 +212,7 @@ TEST(ProcessPendingDeletions, AFileStillInUseIsMarkedForTheNextStartAndTheQuesti
         {"No", IDNO, true, PendingDeletions::RestartLater, {}},
         {"Yes", IDYES, true, PendingDeletions::RestartRequested, fullRestart},
         {"Yes, token cannot be opened", IDYES, false, PendingDeletions::RestartRequested, restartWithoutToken},
+        {"Yes, Windows refuses", IDYES, true, PendingDeletions::RestartRefused, fullRestart, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -217,7 +224,7 @@ TEST(ProcessPendingDeletions, AFileStillInUseIsMarkedForTheNextStartAndTheQuesti
         const U16String companionAside = upgrade.state.replacedFiles[1];
         PendingDeletions result;
         {
-            NoRestart guard(c.tokenOpens);
+            NoRestart guard(c.tokenOpens, c.restartAccepted);
             ScopedSystemApi scope(guard);
             result = ProcessPendingDeletions(upgrade.state, feedback);
             EXPECT_EQ(guard.calls, c.calls);
@@ -227,6 +234,10 @@ TEST(ProcessPendingDeletions, AFileStillInUseIsMarkedForTheNextStartAndTheQuesti
         Unmark(runningAside);
 
         EXPECT_EQ(result, c.result);
+        // Only a restart under way needs nothing more.
+        EXPECT_EQ(ResultAfterPendingDeletions(result), c.result == PendingDeletions::RestartRequested
+                                                           ? SetupResult::Installed
+                                                           : SetupResult::RestartNeeded);
         EXPECT_EQ(upgrade.state.replacedFiles, StringList{runningAside});
         EXPECT_TRUE(marked) << "not in PendingFileRenameOperations: " << ToUtf8(runningAside);
         EXPECT_TRUE(Exists(runningAside));
@@ -237,6 +248,27 @@ TEST(ProcessPendingDeletions, AFileStillInUseIsMarkedForTheNextStartAndTheQuesti
                   u"complete installation.\nClick Yes to restart now. Click No to manually restart later.");
         EXPECT_EQ(feedback.messages[0].style, static_cast<uint32_t>(MB_YESNO | MB_ICONEXCLAMATION));
     }
+}
+
+TEST(ProcessPendingDeletions, AnUnattendedRunLeavesTheFilesForTheNextStartAndNeverRestarts) {
+    RecordingFeedback setup;
+    Upgrade upgrade(setup, true);
+    ASSERT_TRUE(upgrade.program->Running());
+    const U16String runningAside = upgrade.state.replacedFiles[0];
+    UnattendedFeedback unattended;
+    PendingDeletions result;
+    {
+        NoRestart guard;
+        ScopedSystemApi scope(guard);
+        result = ProcessPendingDeletions(upgrade.state, unattended);
+        EXPECT_TRUE(guard.calls.empty()) << "nothing towards a restart";
+    }
+    upgrade.program->End();
+    const bool marked = MarkedForDeletion(runningAside);
+    Unmark(runningAside);
+    EXPECT_EQ(result, PendingDeletions::RestartLater);
+    EXPECT_EQ(ResultAfterPendingDeletions(result), SetupResult::RestartNeeded);
+    EXPECT_TRUE(marked);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "install/uninstall_record.h"
 #include "platform/system_api.h"
 #include "platform/wide.h"
+#include "engine_test_support.h"
 #include "registry_scratch.h"
 
 namespace quentar {
@@ -59,6 +60,7 @@ struct RecordFixture {
         state.programFolderPath = u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Quentar 2009";
         state.applicationPath = JoinPath(state.destinationFolder, u"Quentar.exe");
         state.uninstallKeyPath = FromWide(key.Path().c_str());
+        state.setupVersion = FileVersion{{7, 8, 9, 10}};
         for (size_t i = 0; i < fileCount; ++i) {
             state.installedFiles.push_back(JoinPath(state.destinationFolder, FromUtf8("file" + std::to_string(i) + ".dat")));
         }
@@ -68,7 +70,7 @@ struct RecordFixture {
     InstallState state;
 };
 
-// Records the names of the values written, in order.
+// Records the names of the values written, in order; the day is 4 March 2027.
 class RecordingWrites : public ForwardingSystemApi {
 public:
     RecordingWrites() : ForwardingSystemApi(Sys()) {}
@@ -76,8 +78,30 @@ public:
         names.push_back(name);
         return inner_.RegSetValueExW(key, name, reserved, type, data, size);
     }
+    void GetLocalTime(LPSYSTEMTIME time) override {
+        *time = SYSTEMTIME{};
+        time->wYear = 2027;
+        time->wMonth = 3;
+        time->wDay = 4;
+        time->wHour = 23;
+    }
     std::vector<std::wstring> names;
 };
+
+// The values written after the "File" values, in order.
+const std::vector<std::wstring> kLaterValues = {L"DisplayVersion", L"Publisher",  L"DisplayIcon",
+                                                L"EstimatedSize",  L"InstallDate", L"QuietUninstallString",
+                                                L"NoModify",       L"NoRepair"};
+
+void ExpectStoredDword(const std::wstring& keyPath, const wchar_t* name, DWORD number) {
+    SCOPED_TRACE(Narrow(name));
+    const RawValue value = ReadRaw(HKEY_LOCAL_MACHINE, keyPath, name);
+    ASSERT_TRUE(value.exists);
+    EXPECT_EQ(value.type, static_cast<DWORD>(REG_DWORD));
+    ASSERT_EQ(value.bytes.size(), 4u);
+    EXPECT_EQ(value.bytes, (std::vector<BYTE>{static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
+                                              static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)}));
+}
 
 // Fails the write of one chosen value, as a full or refusing registry would.
 class FailingValueWrite : public ForwardingSystemApi {
@@ -103,7 +127,7 @@ void ExpectStoredText(const ScratchKey& key, const wchar_t* name, const std::wst
 
 TEST(UninstallRecord, WritesEveryValueInOrderWithItsTypeAndByteCount) {
     for (size_t fileCount : {0u, 1u, 11u}) {
-        SCOPED_TRACE(testing::Message() << fileCount << " files");
+        SCOPED_TRACE(::testing::Message() << fileCount << " files");
         RecordFixture fixture(fileCount);
         ASSERT_TRUE(fixture.key.Created());
         RecordingWrites recording;
@@ -114,6 +138,7 @@ TEST(UninstallRecord, WritesEveryValueInOrderWithItsTypeAndByteCount) {
 
         std::vector<std::wstring> expectedOrder = {L"DisplayName", L"Folder", L"Path", L"UninstallString", L"Files"};
         for (size_t i = 0; i < fileCount; ++i) expectedOrder.push_back(L"File" + std::to_wstring(i));
+        expectedOrder.insert(expectedOrder.end(), kLaterValues.begin(), kLaterValues.end());
         EXPECT_EQ(recording.names, expectedOrder);
 
         ExpectStoredText(fixture.key, L"DisplayName", L"Quentar 2009");
@@ -136,7 +161,58 @@ TEST(UninstallRecord, WritesEveryValueInOrderWithItsTypeAndByteCount) {
         // Numbered densely from 0, without leading zeros.
         EXPECT_FALSE(ReadRaw(HKEY_LOCAL_MACHINE, fixture.key.Path(), (L"File" + std::to_wstring(fileCount)).c_str()).exists);
         EXPECT_FALSE(ReadRaw(HKEY_LOCAL_MACHINE, fixture.key.Path(), L"File01").exists);
+
+        // The executable does not exist: the setup program's own version
+        // stands in, and no file adds to the size.
+        ExpectStoredText(fixture.key, L"DisplayVersion", L"7.8.9.10");
+        ExpectStoredText(fixture.key, L"Publisher", L"Quentar");
+        ExpectStoredText(fixture.key, L"DisplayIcon", fixture.folder + L"\\Quentar.exe");
+        ExpectStoredDword(fixture.key.Path(), L"EstimatedSize", 0);
+        ExpectStoredText(fixture.key, L"InstallDate", L"20270304");
+        ExpectStoredText(fixture.key, L"QuietUninstallString",
+                         L"\"" + fixture.folder + L"\\Quentar.exe\" /uninstall /quiet");
+        ExpectStoredDword(fixture.key.Path(), L"NoModify", 1);
+        ExpectStoredDword(fixture.key.Path(), L"NoRepair", 1);
     }
+}
+
+// DisplayVersion comes from the version resource of the executable written,
+// EstimatedSize from the files on the disk.
+TEST(UninstallRecord, VersionAndSizeComeFromWhatWasInstalled) {
+    testing::TempFolder folder;
+    const U16String executable = folder / u"Quentar.exe";
+    const U16String data = folder / u"help.pdf";
+    ASSERT_TRUE(::CopyFileW(SETUP_EXE_PATH, AsWide(executable), FALSE));
+    testing::WriteBytes(data, std::vector<uint8_t>(5000, 7));
+    const std::vector<uint8_t> program = testing::ReadBytes(executable);
+
+    ScratchKey key(HKEY_LOCAL_MACHINE, UnderRoot(NewGuidText()));
+    ASSERT_TRUE(key.Created());
+    InstallState state;
+    state.destinationFolder = folder.path();
+    state.applicationPath = executable;
+    state.uninstallKeyPath = FromWide(key.Path().c_str());
+    state.setupVersion = FileVersion{{1, 2, 3, 4}};
+    state.payload = testing::MakePayload({{u"Quentar.exe", program, testing::kTime2010}});
+    state.applicationEntry = FindEntry(u"Quentar.exe", state);
+    // A listed file that has gone counts for nothing.
+    state.installedFiles = {executable, data, folder / u"gone.dat"};
+    ASSERT_TRUE(WriteUninstallRecord(state));
+
+    const FileVersion built{{SETUP_VERSION_PARTS}};
+    ExpectStoredText(key, L"DisplayVersion",
+                     std::to_wstring(built.parts[0]) + L"." + std::to_wstring(built.parts[1]) + L"." +
+                         std::to_wstring(built.parts[2]) + L"." + std::to_wstring(built.parts[3]));
+    const uint64_t bytes = program.size() + 5000ull;
+    ExpectStoredDword(key.Path(), L"EstimatedSize", static_cast<DWORD>((bytes + 1023) / 1024));
+
+    // An executable without a version resource: the setup program's version.
+    state.payload = testing::MakePayload({{u"Quentar.exe", testing::Bytes("not a program"), testing::kTime2010}});
+    state.applicationEntry = FindEntry(u"Quentar.exe", state);
+    testing::WriteBytes(executable, testing::Bytes("not a program"));
+    ASSERT_TRUE(WriteUninstallRecord(state));
+    ExpectStoredText(key, L"DisplayVersion", L"1.2.3.4");
+    ExpectStoredDword(key.Path(), L"EstimatedSize", 5);  // 5013 bytes, rounded up
 }
 
 TEST(UninstallRecord, AFailedWriteStopsThereAndLeavesWhatWasWrittenForTheRemoval) {
@@ -148,9 +224,14 @@ TEST(UninstallRecord, AFailedWriteStopsThereAndLeavesWhatWasWrittenForTheRemoval
         {L"DisplayName", {}},
         {L"Files", {L"DisplayName", L"Folder", L"Path", L"UninstallString"}},
         {L"File2", {L"DisplayName", L"Folder", L"Path", L"UninstallString", L"Files", L"File0", L"File1"}},
+        {L"NoRepair",
+         {L"DisplayName", L"Folder", L"Path", L"UninstallString", L"Files", L"File0", L"File1", L"File2", L"File3",
+          L"DisplayVersion", L"Publisher", L"DisplayIcon", L"EstimatedSize", L"InstallDate", L"QuietUninstallString",
+          L"NoModify"}},
     };
-    const std::vector<std::wstring> all = {L"DisplayName", L"Folder", L"Path",  L"UninstallString",
-                                           L"Files",       L"File0",  L"File1", L"File2", L"File3"};
+    std::vector<std::wstring> all = {L"DisplayName", L"Folder", L"Path",  L"UninstallString",
+                                     L"Files",       L"File0",  L"File1", L"File2", L"File3"};
+    all.insert(all.end(), kLaterValues.begin(), kLaterValues.end());
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.failing));
         RecordFixture fixture(4);
@@ -326,7 +407,7 @@ TEST(UninstallRecord, ReadStringValueAcceptsOnlyTerminatedTexts) {
         {L"missing", 500, ERROR_FILE_NOT_FOUND, nullptr, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << Narrow(c.name) << ", capacity " << c.capacity);
+        SCOPED_TRACE(::testing::Message() << Narrow(c.name) << ", capacity " << c.capacity);
         std::vector<wchar_t> buffer(500, L'#');
         DWORD length = c.capacity;
         EXPECT_EQ(ReadStringValue(key.Get(), c.name, buffer.data(), length), c.result);
