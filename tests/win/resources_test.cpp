@@ -88,6 +88,8 @@ const ExpectedString kStrings[] = {
     {267, L"Administrator privileges are needed to install the software. Setup aborted."},
     // The program's own: a payload without the application is refused.
     {268, L"This setup program does not contain the Quentar application. Setup aborted."},
+    // Another setup of the product runs.
+    {271, L"Another Quentar setup is already running. Wait until it has finished, then start this one again."},
 };
 
 // The sixteen strings of one RT_STRING block (block n holds ids 16(n-1) .. 16n-1).
