@@ -46,6 +46,15 @@ bool IsInstallerPackage(U16View name) {
            EqualsIgnoreAsciiCase(name.substr(name.size() - kExtension.size()), kExtension);
 }
 
+// The system's Windows Installer program, from the system folder (never
+// found through the search path, which begins beside the setup program).
+U16String SystemInstallerPath() {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    return JoinPath(length > 0 && length < MAX_PATH ? FromWide(folder, length) : U16String(u"C:\\Windows\\System32"),
+                    u"msiexec.exe");
+}
+
 }  // namespace
 
 U16String WriteEntryToTempFile(PayloadEntry entry, InstallFeedback& feedback) {
@@ -97,7 +106,7 @@ U16String WriteEntryToTempFile(PayloadEntry entry, InstallFeedback& feedback) {
 }
 
 RuntimePackage::Start RuntimePackage::Begin(U16View entryName, const InstallState& state, InstallFeedback& feedback,
-                                            const wchar_t* parameters) {
+                                            bool unattended) {
     name = entryName;
     file.clear();
     process.reset();
@@ -119,9 +128,18 @@ RuntimePackage::Start RuntimePackage::Begin(U16View entryName, const InstallStat
     // would run it.
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | (unattended ? SEE_MASK_FLAG_NO_UI : 0);
     info.lpFile = path;
-    info.lpParameters = parameters;
+    // Unattended, a Windows Installer package goes to the system's msiexec
+    // itself: not every file-type association passes parameters on.
+    U16String installer;
+    U16String parameters;
+    if (unattended && IsInstallerPackage(name)) {
+        installer = SystemInstallerPath();
+        parameters = u"/i \"" + file + u"\" /qn /norestart";
+        info.lpFile = AsWide(installer);
+        info.lpParameters = AsWide(parameters);
+    }
     info.lpDirectory = L".";
     info.nShow = SW_SHOWNORMAL;
     if (!Sys().ShellExecuteExW(&info)) {
@@ -139,7 +157,7 @@ RuntimePackage::Start RuntimePackage::Begin(U16View entryName, const InstallStat
         return Start::WithoutProcess;
     }
     feedback.Log(u"runtime package " + name + u" started from " + file +
-                 (parameters != nullptr ? u" with " + FromWide(parameters) : U16String()));
+                 (installer.empty() ? U16String() : u" by " + installer + u" " + parameters));
     return Start::Running;
 }
 
@@ -183,8 +201,7 @@ bool RunRuntimePackages(const InstallState& state, InstallFeedback& feedback) {
     bool restartNeeded = false;
     for (const char16_t* entryName : kAxisPackageEntryNames) {
         RuntimePackage package;
-        const wchar_t* parameters = IsInstallerPackage(entryName) ? L"/qn /norestart" : nullptr;
-        if (package.Begin(entryName, state, feedback, parameters) != RuntimePackage::Start::Running) continue;
+        if (package.Begin(entryName, state, feedback, true) != RuntimePackage::Start::Running) continue;
         const DWORD wait = Sys().WaitForSingleObject(package.process.get(), INFINITE);
         uint32_t exitCode = 0;
         if (package.End(wait, feedback, exitCode) && PackageNeedsRestart(exitCode)) {

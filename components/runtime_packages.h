@@ -54,12 +54,15 @@ struct RuntimePackage {
     };
 
     // Looks `name` up in the payload, copies it and starts the copy with the
-    // file type's default action: no owner window, no verb, `parameters`
-    // (none when null), the current folder ".", shown normally. A copy that
-    // could not be started is deleted at once; one handed to something that
-    // gave no process stays (whatever took it over may not have read it yet).
-    Start Begin(U16View entryName, const InstallState& state, InstallFeedback& feedback,
-                const wchar_t* parameters = nullptr);
+    // file type's default action: no owner window, no verb, no parameters,
+    // the current folder ".", shown normally. A copy that could not be
+    // started is deleted at once; one handed to something that gave no
+    // process stays (whatever took it over may not have read it yet).
+    // `unattended`: nobody watches, so the shell shows no box of its own when
+    // it cannot start the file, and a Windows Installer package (.msi) is
+    // run by the system's msiexec with "/i <copy> /qn /norestart": no
+    // window, and no restart of its own.
+    Start Begin(U16View entryName, const InstallState& state, InstallFeedback& feedback, bool unattended = false);
 
     // After `wait` (the result of waiting on `process`, not WAIT_TIMEOUT):
     // logs how the package ended and its exit code, closes the process and
@@ -75,10 +78,9 @@ struct RuntimePackage {
 bool PackageNeedsRestart(uint32_t exitCode);
 
 // Runs every carried package in the order of kAxisPackageEntryNames, each
-// waited for until it ends, without a window of its own. Windows Installer
-// packages (.msi) are given "/qn /norestart": no user interface, and no
-// restart of their own; other packages get no parameters. True when one of
-// them reported that a restart is needed.
+// started unattended (see RuntimePackage::Begin) and waited for until it
+// ends, without a window of its own. True when one of them reported that a
+// restart is needed.
 bool RunRuntimePackages(const InstallState& state, InstallFeedback& feedback);
 
 }  // namespace quentar

@@ -82,7 +82,8 @@ U16String GetSpecialFolder(int csidl) {
 U16String GetProgramsFolder() { return GetSpecialFolder(CSIDL_PROGRAMS); }
 
 void CreateShortcuts(InstallState& state, InstallFeedback& feedback) {
-    const U16String programs = GetProgramsFolder();
+    const bool allUsers = state.shortcutsForAllUsers;
+    const U16String programs = allUsers ? GetSpecialFolder(CSIDL_COMMON_PROGRAMS) : GetProgramsFolder();
     if (programs.empty()) {
         // Without it the folder would land in whatever the current folder is.
         feedback.Log(u"No Start-menu Programs folder: no program folder or shortcuts made there");
@@ -101,7 +102,7 @@ void CreateShortcuts(InstallState& state, InstallFeedback& feedback) {
     }
 
     if (state.createDesktopShortcut) {
-        const U16String desktop = GetSpecialFolder(CSIDL_DESKTOPDIRECTORY);
+        const U16String desktop = GetSpecialFolder(allUsers ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY);
         if (desktop.empty()) {
             feedback.Log(u"No desktop folder: no desktop shortcut made");
         } else {

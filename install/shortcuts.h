@@ -28,11 +28,12 @@ U16String GetSpecialFolder(int csidl);
 // no path.
 U16String GetProgramsFolder();
 
-// Creates the program folder `programFolderName` in the Programs folder (an
-// existing one is used as it is) and records it in installedFolders and
-// programFolderPath; writes "Quentar.lnk" and "Uninstall Quentar.lnk"
-// ("/uninstall") there and, when createDesktopShortcut is set, "Quentar.lnk"
-// on the desktop, all pointing at applicationPath and working in
+// Creates the program folder `programFolderName` in the Programs folder (the
+// current user's, or all users' with shortcutsForAllUsers; an existing one is
+// used as it is) and records it in installedFolders and programFolderPath;
+// writes "Quentar.lnk" and "Uninstall Quentar.lnk" ("/uninstall") there and,
+// when createDesktopShortcut is set, "Quentar.lnk" on the desktop (the user's,
+// or all users'), all pointing at applicationPath and working in
 // destinationFolder. Each shortcut written is recorded in installedFiles. A
 // shortcut already at one of these names (an earlier installation's) is moved
 // aside first and listed in replacedFiles, so that a failed installation can

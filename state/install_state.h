@@ -43,6 +43,10 @@ struct InstallState {
     U16String programFolderName;
     U16String programFolderPath;
     bool createDesktopShortcut = false;
+    // The program folder and the desktop shortcut go to the Start menu and
+    // desktop of all users rather than of the user running the setup (an
+    // unattended, machine-wide installation; the wizard keeps the user's).
+    bool shortcutsForAllUsers = false;
     U16String uninstallKeyPath;
 
     // installedFolders, installedFiles and keptFiles are kept free of entries

@@ -694,11 +694,12 @@ void InstallTest::TearDown() {
     CleanUp(place_);
 }
 
-ui::SetupProcess& InstallTest::StartSetup(const std::wstring& exe, const std::wstring& fault) {
+ui::SetupProcess& InstallTest::StartSetup(const std::wstring& exe, const std::wstring& fault,
+                                          const std::vector<std::wstring>& args) {
     olderProcesses_.clear();
     for (const ui::ProcessInfo& p : ui::ListProcesses()) olderProcesses_.insert(p.id);
     ::SetEnvironmentVariableW(L"QUENTAR_FAULT", fault.empty() ? nullptr : fault.c_str());
-    ui::SetupProcess& process = Start(exe);
+    ui::SetupProcess& process = Start(exe, args);
     ::SetEnvironmentVariableW(L"QUENTAR_FAULT", nullptr);
     return process;
 }

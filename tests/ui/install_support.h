@@ -153,8 +153,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts `exe` with QUENTAR_FAULT set to `fault` (none when empty).
-    ui::SetupProcess& StartSetup(const std::wstring& exe, const std::wstring& fault = L"");
+    // Starts `exe` with `args` and QUENTAR_FAULT set to `fault` (none when
+    // empty).
+    ui::SetupProcess& StartSetup(const std::wstring& exe, const std::wstring& fault = L"",
+                                 const std::vector<std::wstring>& args = {});
 
     // From the loaded welcome page to the progress page: the application and
     // the Arecont runtime chosen (the Axis runtime as asked), the licence

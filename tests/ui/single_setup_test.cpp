@@ -1,6 +1,7 @@
 // One setup at a time: a setup program started while another runs says so
-// and ends with 1618, without touching anything; once the first has ended, a
-// new one runs again. Both runs append to the same log.
+// (in a message box, or unattended in the log only) and ends with 1618,
+// without touching anything; once the first has ended, a new one runs again.
+// Every run appends to the same log.
 #include "run_log_reader.h"
 #include "state/setup_result.h"
 
@@ -38,6 +39,23 @@ TEST_F(UiTest, ASecondSetupWhileOneRunsSaysSoAndEndsWith1618) {
     }
     EXPECT_TRUE(wizard->Exists()) << "the first setup goes on";
 
+    // Unattended, the same is said in the log only.
+    DWORD quietId = 0;
+    {
+        ui::SetupProcess quiet(UI_SETUP_EXE, {L"/quiet", L"/log:" + log});
+        ASSERT_TRUE(quiet.Started());
+        quietId = quiet.Id();
+        std::optional<DWORD> exitCode;
+        bool windowShown = false;
+        ASSERT_TRUE(ui::WaitUntil([&] {
+            windowShown = windowShown || !ui::TopLevelWindows(quiet.Id()).empty();
+            exitCode = quiet.WaitForExit(ui::Duration{5});
+            return exitCode.has_value();
+        })) << "the unattended setup still runs";
+        EXPECT_FALSE(windowShown) << "an unattended setup showed a window";
+        EXPECT_EQ(*exitCode, quentar::kExitAlreadyRunning);
+    }
+
     ASSERT_TRUE(WaitForLoaded(*wizard));
     ASSERT_TRUE(wizard->Cancel());
     const std::optional<DWORD> firstExit = first.WaitForExit();
@@ -63,6 +81,10 @@ TEST_F(UiTest, ASecondSetupWhileOneRunsSaysSoAndEndsWith1618) {
     EXPECT_TRUE(HasLine(refused, "the user answered: OK")) << Joined(refused);
     EXPECT_EQ(refused.back(), "result: another Quentar setup is already running; exit code 1618");
     EXPECT_FALSE(HasLine(refused, "wizard")) << "the refused run showed no wizard";
+    const std::vector<std::string> quietRefused = LinesOf(*log_, quietId);
+    EXPECT_TRUE(HasLine(quietRefused, "message: " + Utf8(kAlreadyRunning))) << Joined(quietRefused);
+    EXPECT_TRUE(HasLine(quietRefused, "nobody to ask; answered: OK")) << Joined(quietRefused);
+    EXPECT_EQ(quietRefused.back(), "result: another Quentar setup is already running; exit code 1618");
     for (const unsigned long id : {first.Id(), third.Id()}) {
         const std::vector<std::string> run = LinesOf(*log_, id);
         ASSERT_FALSE(run.empty()) << "nothing from process " << id;

@@ -96,6 +96,30 @@ TEST_F(Shortcuts, ProgramFolderAndDesktopLinksReadBackAsWritten) {
     }
 }
 
+TEST_F(Shortcuts, ForAllUsersTheyGoToTheCommonStartMenuAndDesktop) {
+    const U16String commonFolder = ShellFolder(CSIDL_COMMON_PROGRAMS) + u"\\" + programFolderName_;
+    const U16String commonDesktopLink = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + u"\\Quentar.lnk";
+    ASSERT_NE(commonFolder, programFolder_);
+    ASSERT_NE(commonDesktopLink, desktopLink_);
+    ::DeleteFileW(AsWide(commonDesktopLink));
+    state_.createDesktopShortcut = true;
+    state_.shortcutsForAllUsers = true;
+
+    CreateShortcuts(state_, feedback_);
+
+    EXPECT_EQ(state_.programFolderPath, commonFolder);
+    const StringList links = {commonFolder + u"\\Quentar.lnk", commonFolder + u"\\Uninstall Quentar.lnk",
+                              commonDesktopLink};
+    EXPECT_EQ(state_.installedFiles, links);
+    for (const U16String& file : links) {
+        EXPECT_EQ(link_reader::ReadLink(W(file)).path, W(state_.applicationPath)) << ToUtf8(file);
+    }
+    EXPECT_FALSE(testing::Exists(programFolder_)) << "nothing in the user's own Start menu";
+    EXPECT_FALSE(testing::Exists(desktopLink_)) << "nothing on the user's own desktop";
+    TempFolder::RemoveTree(commonFolder);
+    ::DeleteFileW(AsWide(commonDesktopLink));
+}
+
 TEST_F(Shortcuts, EarlierShortcutsAreMovedAsideAndComeBackWhenTheInstallationIsTakenBack) {
     ASSERT_TRUE(::CreateDirectoryW(AsWide(programFolder_), nullptr));
     const U16String link = programFolder_ + u"\\Quentar.lnk";
