@@ -12,6 +12,7 @@
 #include <io.h>
 #include <shellapi.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,7 @@ bool StatFile(const std::string& path, FileFacts& facts, std::string& error) {
     }
     facts.size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
     facts.regular = (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    facts.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.writable = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
     facts.creationTime = FromFileTime(data.ftCreationTime);
     facts.lastAccessTime = FromFileTime(data.ftLastAccessTime);
@@ -119,6 +121,7 @@ bool StatFile(const std::string& path, FileFacts& facts, std::string& error) {
     }
     facts.size = static_cast<uint64_t>(st.st_size);
     facts.regular = S_ISREG(st.st_mode);
+    facts.folder = S_ISDIR(st.st_mode);
     facts.writable = (st.st_mode & S_IWUSR) != 0;
     facts.lastWriteTime = FromTimespec(st.st_mtim);
     facts.lastAccessTime = FromTimespec(st.st_atim);
@@ -191,22 +194,145 @@ bool RemoveFile(const std::string& path) {
 #endif
 }
 
-bool EnsureFolder(const std::string& path, std::string& error) {
+bool RemoveFolder(const std::string& path) {
 #ifdef _WIN32
-    if (CreateDirectoryW(Wide(path).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
-        const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-        error = path + ": not a folder";
+    return RemoveDirectoryW(Wide(path).c_str()) != 0;
+#else
+    return rmdir(path.c_str()) == 0;
+#endif
+}
+
+bool EnsureFolder(const std::string& path, bool& created, std::string& error) {
+    created = false;
+#ifdef _WIN32
+    if (CreateDirectoryW(Wide(path).c_str(), nullptr)) {
+        created = true;
+        return true;
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_ALREADY_EXISTS) {
+        error = path + ": " + SystemReason(code);
         return false;
+    }
+#else
+    if (mkdir(path.c_str(), 0777) == 0) {
+        created = true;
+        return true;
+    }
+    if (errno != EEXIST) {
+        error = path + ": " + SystemReason(errno);
+        return false;
+    }
+#endif
+    if (ProbePath(path) == PathKind::Folder) return true;
+    error = path + ": not a folder";
+    return false;
+}
+
+PathKind ProbePath(const std::string& path) {
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Other;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
+    return (attributes & FILE_ATTRIBUTE_DEVICE) ? PathKind::Other : PathKind::File;
+#else
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return PathKind::Missing;
+    if (S_ISDIR(st.st_mode)) return PathKind::Folder;
+    return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
+#endif
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>& names, std::string& error) {
+    names.clear();
+#ifdef _WIN32
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(Wide(JoinFolder(path, "*")).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        error = path + ": " + SystemReason(GetLastError());
+        return false;
+    }
+    do {
+        std::u16string name;
+        for (const wchar_t* p = data.cFileName; *p; ++p) name.push_back(static_cast<char16_t>(*p));
+        if (name != u"." && name != u"..") names.push_back(quentar::ToUtf8(name));
+    } while (FindNextFileW(find, &data));
+    const DWORD code = GetLastError();
+    FindClose(find);
+    if (code != ERROR_NO_MORE_FILES) {
+        error = path + ": " + SystemReason(code);
+        return false;
+    }
+    return true;
+#else
+    DIR* folder = opendir(path.c_str());
+    if (!folder) {
+        error = path + ": " + SystemReason(errno);
+        return false;
+    }
+    errno = 0;
+    while (const struct dirent* item = readdir(folder)) {
+        const std::string name = item->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    const int code = errno;
+    closedir(folder);
+    if (code != 0) {
+        error = path + ": " + SystemReason(code);
+        return false;
+    }
+    return true;
+#endif
+}
+
+bool MakeStagingFolder(const std::string& parent, std::string& path, std::string& error) {
+#ifdef _WIN32
+    for (unsigned n = 0; n < 1000; ++n) {
+        path = JoinFolder(parent, ".setup-payload-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(n));
+        if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
     error = path + ": " + SystemReason(GetLastError());
     return false;
 #else
-    if (mkdir(path.c_str(), 0777) == 0) return true;
-    const int code = errno;
-    struct stat st;
-    if (code == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-    error = path + ": " + (code == EEXIST ? std::string("not a folder") : SystemReason(code));
+    std::string pattern = JoinFolder(parent, ".setup-payload-XXXXXX");
+    if (!mkdtemp(&pattern[0])) {
+        error = pattern + ": " + SystemReason(errno);
+        return false;
+    }
+    path = pattern;
+    return true;
+#endif
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace, std::string& error) {
+#ifdef _WIN32
+    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return true;
+    error = to + ": " + SystemReason(GetLastError());
+    return false;
+#else
+    if (replace) {
+        if (rename(from.c_str(), to.c_str()) == 0) return true;
+    } else {
+        // rename() would replace a file that appeared since the check; a hard
+        // link fails instead. Volumes without hard links fall back to rename
+        // after one more look.
+        if (link(from.c_str(), to.c_str()) == 0) {
+            unlink(from.c_str());
+            return true;
+        }
+        if (errno == EEXIST) {
+            error = to + ": " + SystemReason(EEXIST);
+            return false;
+        }
+        if (ProbePath(to) != PathKind::Missing) {
+            error = to + ": " + SystemReason(EEXIST);
+            return false;
+        }
+        if (rename(from.c_str(), to.c_str()) == 0) return true;
+    }
+    error = to + ": " + SystemReason(errno);
     return false;
 #endif
 }

@@ -31,6 +31,32 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
     if (m <= 2) ++y;
 }
 
+// Device names Windows reserves in every folder, with any extension ("nul.txt"
+// opens the null device): the part before the first dot, trailing spaces
+// dropped, compared without regard to the case of A-Z.
+bool IsReservedDeviceName(quentar::U16View name) {
+    quentar::U16View stem = name.substr(0, name.find(u'.'));
+    while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+    static const char16_t* const kDevices[] = {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"};
+    for (const char16_t* device : kDevices) {
+        if (quentar::EqualsIgnoreAsciiCase(stem, device)) return true;
+    }
+    // COM and LPT with one digit, superscripts 1-3 included.
+    if (stem.size() != 4) return false;
+    const char16_t last = stem[3];
+    const bool portDigit = (last >= u'0' && last <= u'9') || last == u'\u00B9' || last == u'\u00B2' || last == u'\u00B3';
+    return portDigit && (quentar::EqualsIgnoreAsciiCase(stem.substr(0, 3), u"COM") ||
+                         quentar::EqualsIgnoreAsciiCase(stem.substr(0, 3), u"LPT"));
+}
+
+// Characters that move the cursor, change colours or reorder text on a
+// terminal: C0 and C1 controls, DEL, the line and paragraph separators and
+// the bidirectional marks, embeddings, overrides and isolates.
+bool IsUnprintable(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 }  // namespace
 
 bool ParseKey(const std::string& hex, quentar::ArchiveKey& key) {
@@ -94,6 +120,8 @@ const char* EntryNameProblem(quentar::U16View name) {
             return "contains a character Windows refuses in file names";
         }
     }
+    if (name.back() == u'.' || name.back() == u' ') return "ends with a dot or a space, which Windows strips from file names";
+    if (IsReservedDeviceName(name)) return "is a device name Windows reserves (CON, PRN, AUX, NUL, COM1-9, LPT1-9), with or without an extension";
     return nullptr;
 }
 
@@ -101,6 +129,38 @@ const char* StoredNameProblem(quentar::PayloadEntry entry) {
     const quentar::U16String name = entry.FileName();
     if (name.size() >= quentar::entry_layout::kFileNameUnits) return "is not NUL-terminated";
     return EntryNameProblem(name);
+}
+
+std::string Printable(quentar::U16View text, bool escapeBackslash) {
+    std::string out;
+    char escape[16];
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            out += quentar::ToUtf8(text.substr(i, 2));
+            ++i;
+            continue;
+        }
+        if (c == u'\\' && escapeBackslash) {
+            out += "\\\\";
+        } else if (c == u'\t') {
+            out += "\\t";
+        } else if (c == u'\n') {
+            out += "\\n";
+        } else if (c == u'\r') {
+            out += "\\r";
+        } else if (c < 0x80 && IsUnprintable(c)) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(c));
+            out += escape;
+        } else if (IsUnprintable(c) || (c >= 0xD800 && c <= 0xDFFF)) {  // a lone surrogate too
+            std::snprintf(escape, sizeof escape, "\\u{%04X}", static_cast<unsigned>(c));
+            out += escape;
+        } else {
+            out += quentar::ToUtf8(text.substr(i, 1));
+        }
+    }
+    return out;
 }
 
 }  // namespace setup_payload
