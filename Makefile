@@ -2,10 +2,15 @@
 #   make run    builds Setup.exe with the default payload and starts its wizard under Wine
 #   make test   builds everything and runs every test suite
 # Both first install what is missing (Debian packages, the i386 architecture).
-
+#
 # Release engineers: one command from your files, version and licence text to
-# a finished build/win32/Setup.exe:
+# the Setup.exe to ship, build/release/Setup.exe (make run and make test never
+# touch that folder; see README and scripts/make-setup.sh):
 #   make setup VERSION=5.2.0.1 LICENSE=/rel/eula.rtf FILES="Quentar.exe=/rel/Quentar.exe;/rel/AV2000SDK.dll"
+# SOURCE_DATE_EPOCH=<seconds> makes the result reproducible byte for byte;
+# KEY=<32 hex digits> gives the archive's key. The variables reach the script
+# through the environment, so any characters survive.
+# Preview any built Setup.exe with:  make run SETUP=build/release/Setup.exe
 
 .PHONY: run test deps build setup bench clean
 
@@ -16,10 +21,10 @@ build: deps
 	@scripts/build.sh native win32
 
 setup: deps
-	@SETUP_VERSION="$(VERSION)" SETUP_LICENSE_FILE="$(LICENSE)" SETUP_PAYLOAD_FILES="$(FILES)" scripts/build.sh native win32
-	@echo "Built build/win32/Setup.exe"
+	@scripts/make-setup.sh
 
-run: build
+run: deps
+	@if [ -z "$$SETUP" ]; then scripts/build.sh native win32; fi
 	@scripts/run-wizard.sh
 
 test: deps

@@ -122,6 +122,9 @@ expect_code 1 "name not UTF-8" "$tool" pack -o "$work/bad.bin" --key $key "$work
 grep -q 'is not valid UTF-8' "$work/err" || fail "non-UTF-8 name: $(cat "$work/err")"
 rm "$work/other/$(printf 'caf\351')"
 [ -e "$work/bad.bin" ] && fail "a refused pack left an archive"
+# After "--" a name may begin with a dash.
+expect_code 0 "pack after --" "$tool" pack -o "$work/dash.bin" --key $key -- "-v.txt=$work/in/a.txt"
+"$tool" list "$work/dash.bin" | grep -q '^-v.txt	24	' || fail "entry after -- not packed"
 
 # Folders: the files directly in them, in name order; a subfolder, an empty
 # folder and ENTRY=FOLDER are refused, naming the folder.

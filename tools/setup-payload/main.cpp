@@ -30,7 +30,7 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage:\n"
-    "  setup-payload pack -o ARCHIVE [--key HEX32] [--epoch SECONDS] [ENTRY=]FILE|FOLDER...\n"
+    "  setup-payload pack -o ARCHIVE [--key HEX32] [--epoch SECONDS] [--] [ENTRY=]FILE|FOLDER...\n"
     "  setup-payload list [--sha256] ARCHIVE|SETUP.EXE\n"
     "  setup-payload extract [--force] ARCHIVE|SETUP.EXE -C DIR\n";
 
@@ -97,13 +97,25 @@ struct PackRequest {
 
 PackRequest ParsePack(const std::vector<std::string>& args) {
     PackRequest r;
+    bool options = true;  // until "--", after which every argument is a FILE
     for (size_t k = 1; k < args.size(); ++k) {
         const std::string& a = args[k];
+        if (!options || a.size() < 2 || a[0] != '-') {
+            const size_t eq = a.find('=');
+            if (eq == std::string::npos) {
+                r.arguments.push_back({"", a});
+            } else {
+                r.arguments.push_back({a.substr(0, eq), a.substr(eq + 1)});
+            }
+            continue;
+        }
         auto value = [&]() -> const std::string& {
             if (k + 1 >= args.size()) throw UsageError(a + " needs a value");
             return args[++k];
         };
-        if (a == "-o") {
+        if (a == "--") {
+            options = false;
+        } else if (a == "-o") {
             r.output = value();
         } else if (a == "--key") {
             if (!ParseKey(value(), r.key)) throw UsageError("--key takes 32 hexadecimal digits");
@@ -111,15 +123,8 @@ PackRequest ParsePack(const std::vector<std::string>& args) {
         } else if (a == "--epoch") {
             if (!ParseEpoch(value(), r.epoch)) throw UsageError("--epoch takes a number of seconds since 1970");
             r.haveEpoch = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            throw UsageError("unknown option " + a);
         } else {
-            const size_t eq = a.find('=');
-            if (eq == std::string::npos) {
-                r.arguments.push_back({"", a});
-            } else {
-                r.arguments.push_back({a.substr(0, eq), a.substr(eq + 1)});
-            }
+            throw UsageError("unknown option " + a);
         }
     }
     if (r.output.empty()) throw UsageError("pack needs -o ARCHIVE");

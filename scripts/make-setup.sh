@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# make setup: the Setup.exe to ship, from the release engineer's files,
+# version and licence agreement. It goes to a folder of its own, which
+# make run and make test never touch:
+#   build/release/Setup.exe     the program to ship
+#   build/release/payload.qpk   the archive it carries (resource RCDATA 101)
+#   build/release/payload.txt   that archive's entries, read back from Setup.exe:
+#                               name, size, compressed size, time, SHA-256
+#   build/release/SHA256SUMS    of Setup.exe and payload.qpk
+# Settings, from the environment (make hands on its command-line variables):
+#   FILES    ;-separated [ENTRY=]FILE items or folders (required); relative
+#            paths are taken from the top of this tree
+#   VERSION  the file version, four numbers of 0 to 65535 (default 5.1.6.5)
+#   LICENSE  the licence agreement, an RTF file (default: the sample one)
+#   KEY      the archive's key, 32 hexadecimal digits (default: derived from
+#            the files when SOURCE_DATE_EPOCH is set, else random)
+#   SOURCE_DATE_EPOCH  every time stored in the archive; with it the same
+#            inputs give the same Setup.exe, byte for byte
+# Every setting is checked before anything is built: a bad one stops the run
+# with one line naming it and its value. Whatever fails, the release folder is
+# left without a Setup.exe, so an earlier one is never taken for this one.
+# For tests: SETUP_RELEASE_DIR and SETUP_RELEASE_TREE move the release folder
+# and its build tree (build/win32-release); SETUP_PAYLOAD_TOOL names an
+# archive tool to use instead of building it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+out=${SETUP_RELEASE_DIR:-build/release}
+tree=${SETUP_RELEASE_TREE:-build/win32-release}
+[[ $tree == /* ]] || tree=$top/$tree
+outputs=(Setup.exe payload.qpk payload.txt SHA256SUMS)
+
+for name in "${outputs[@]}"; do rm -f "$out/$name"; done
+
+refuse() { echo "make setup: $*" >&2; exit 2; }
+
+# ---- Settings ---------------------------------------------------------------
+
+# VERSION: each number is a 16-bit field of the version resource. A larger
+# one would wrap there, and one with a leading zero would be read as octal,
+# while the version text kept what was written.
+version=${VERSION:-5.1.6.5}
+[[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] ||
+  refuse "VERSION=\"$version\": not four dot-separated numbers (like 5.2.0.1)"
+for part in "${BASH_REMATCH[@]:1}"; do
+  if [ ${#part} -gt 5 ] || [ "$((10#$part))" -gt 65535 ]; then
+    refuse "VERSION=\"$version\": $part is larger than 65535, the largest part of a file version"
+  fi
+  [[ $part != 0?* ]] || refuse "VERSION=\"$version\": $part has a leading zero, which the version resource reads as octal"
+done
+
+# LICENSE: the licence page shows an RTF document.
+license=${LICENSE:-app/resources/license.rtf}
+[[ $license == /* ]] || license=$top/$license
+[ -e "$license" ] || refuse "LICENSE=\"${LICENSE:-}\": no such file"
+[ ! -d "$license" ] || refuse "LICENSE=\"$LICENSE\": a folder, not the agreement's RTF file"
+[ -f "$license" ] && [ -r "$license" ] || refuse "LICENSE=\"$LICENSE\": not a readable file"
+[ "$(head -c 5 "$license")" = '{\rtf' ] ||
+  refuse "LICENSE=\"$LICENSE\": not an RTF document (it does not begin with {\\rtf); save the agreement as RTF"
+
+[[ -z ${KEY:-} || $KEY =~ ^[0-9a-fA-F]{32}$ ]] || refuse "KEY=\"$KEY\": not 32 hexadecimal digits"
+[[ -z ${SOURCE_DATE_EPOCH:-} || $SOURCE_DATE_EPOCH =~ ^[0-9]{1,12}$ ]] ||
+  refuse "SOURCE_DATE_EPOCH=\"$SOURCE_DATE_EPOCH\": not a number of seconds since 1970"
+
+# FILES: every item names something. An empty item (a doubled or trailing
+# ";") is refused: taken as a path it would be the top of this tree.
+[ -n "${FILES:-}" ] || refuse 'FILES is empty: name the files to carry, e.g. FILES="Quentar.exe=/rel/Quentar.exe;/rel/AV2000SDK.dll"'
+items=()
+rest=$FILES
+while :; do
+  item=${rest%%;*}
+  [ -n "$item" ] || refuse "FILES=\"$FILES\": item $((${#items[@]} + 1)) is empty (a doubled or trailing ';')"
+  entry= path=$item
+  if [[ $item == *=* ]]; then entry=${item%%=*}= path=${item#*=}; fi
+  [ -n "$path" ] || refuse "FILES item \"$item\": no file after the ENTRY= name"
+  where=
+  [[ $path == /* ]] || { path=$top/$path; where=" (looked for at $path)"; }
+  [ -e "$path" ] || refuse "FILES item \"$item\": no such file or folder$where"
+  items+=("$entry$path")
+  [ "$rest" != "$item" ] || break
+  rest=${rest#*;}
+done
+
+# ---- Packing: the archive tool checks names, folders and duplicates ----------
+
+tool=${SETUP_PAYLOAD_TOOL:-}
+if [ -z "$tool" ]; then
+  scripts/build.sh tool
+  tool=$top/build/native/tools/setup-payload/setup-payload
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+pack=("$tool" pack -o "$work/payload.qpk")
+[ -z "${KEY:-}" ] || pack+=(--key "$KEY")
+if ! "${pack[@]}" -- "${items[@]}" 2>"$work/pack.err"; then
+  refuse "FILES: $(sed -n 's/^setup-payload: //p' "$work/pack.err" | head -n 1)"
+fi
+
+# ---- Setup.exe --------------------------------------------------------------
+
+mkdir -p "$tree"
+mv "$work/payload.qpk" "$tree/payload.qpk"
+SETUP_VERSION=$version SETUP_LICENSE_FILE=$license SETUP_PAYLOAD_ARCHIVE=$tree/payload.qpk \
+  SETUP_RELEASE_TREE=$tree scripts/build.sh release
+
+# What the program carries, read back out of it, must be the archive packed.
+"$tool" list --sha256 "$tree/payload.qpk" >"$work/packed.txt"
+"$tool" list --sha256 "$tree/Setup.exe" >"$work/payload.txt"
+if ! cmp -s "$work/packed.txt" "$work/payload.txt"; then
+  echo "make setup: $tree/Setup.exe does not carry the archive just packed" >&2
+  exit 1
+fi
+
+# Published together, Setup.exe last: it is there only when the rest is.
+mkdir -p "$out"
+cp "$tree/payload.qpk" "$work/"
+cp "$tree/Setup.exe" "$work/"
+(cd "$work" && sha256sum Setup.exe payload.qpk >SHA256SUMS)
+for name in payload.qpk payload.txt SHA256SUMS Setup.exe; do mv "$work/$name" "$out/$name"; done
+echo "Built $out/Setup.exe: version $version, $(wc -l <"$out/payload.txt") files; their list: $out/payload.txt"
