@@ -99,7 +99,7 @@ elif [ "$mode" = reproducible ]; then
     # The program carries the files, readable straight from it.
     "$tool" list --sha256 "$release/Setup.exe" >"$work/listed" || fail "setup-payload list Setup.exe: exit $?"
     cmp -s "$work/listed" "$release/payload.txt" || fail "payload.txt is not the list of Setup.exe's payload"
-    for pair in Quentar.exe:app.exe AV2000SDK.dll:sdk.dll help.pdf:companions/help.pdf repo.jpg:companions/repo.jpg; do
+    for pair in Quentar.exe:app.exe sdk.dll:sdk.dll help.pdf:companions/help.pdf repo.jpg:companions/repo.jpg; do
         entry=${pair%%:*} file=$fx/${pair#*:}
         line="$entry	$(wc -c <"$file" | tr -d ' ')	"
         grep -q "^$line.*	2023-11-14T22:13:20Z	$(sha256sum "$file" | cut -d' ' -f1)\$" "$work/listed" ||
@@ -110,19 +110,22 @@ elif [ "$mode" = reproducible ]; then
     version=$(python3 - "$release/Setup.exe" <<'PY'
 import struct, sys
 data = open(sys.argv[1], 'rb').read()
-at = data.find(struct.pack('<I', 0xFEEF04BD))
+at = data.find(struct.pack('<I', 0xFEEF04BD), data.find('VS_VERSION_INFO'.encode('utf-16-le')))
 ms, ls = struct.unpack_from('<II', data, at + 8)
 print(f'{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}')
 PY
 )
     [ "$version" = 5.2.0.1 ] || fail "Setup.exe has file version $version"
 
-    # KEY gives the archive's key, and the program carries that archive.
+    # KEY gives the archive's key, and another epoch with the same files is
+    # packed anew, not taken from the last run.
     key=000102030405060708090a0b0c0d0e0f
-    make_setup "${settings[@]}" KEY=$key
+    make_setup "${settings[@]}" KEY=$key SOURCE_DATE_EPOCH=1700000001
     [ "$code" = 0 ] || { cat "$work/err" >&2; fail "make setup with KEY: exit $code"; }
     [ "$(head -c 16 "$release/payload.qpk" | od -An -tx1 | tr -d ' \n')" = $key ] || fail "KEY is not the archive's key"
-    cmp -s "$work/first/Setup.exe" "$release/Setup.exe" && fail "another key gave the same Setup.exe"
+    [ "$(cut -f4 "$release/payload.txt" | sort -u)" = 2023-11-14T22:13:21Z ] ||
+        fail "the new epoch is not what Setup.exe carries: $(cut -f4 "$release/payload.txt" | sort -u)"
+    "$tool" list "$release/Setup.exe" | grep -q '	2023-11-14T22:13:21Z$' || fail "Setup.exe does not carry the new archive"
 
     [ "$(sha256sum "$dev_exe" 2>/dev/null)" = "$dev_before" ] || fail "make setup changed $dev_exe"
 else
