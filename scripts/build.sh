@@ -72,7 +72,10 @@ for tree in "${@:-native win32}"; do
           -DSETUP_PAYLOAD_ARCHIVE="${SETUP_PAYLOAD_ARCHIVE:-}"
         ;;
       release)
+        # Configured like build/win32 (test fixtures there need the tool),
+        # but only Setup.exe is built, carrying the given archive.
         configure_and_build "${SETUP_RELEASE_TREE:-build/win32-release}" Setup "${win32[@]}" \
+          -DSETUP_PAYLOAD_TOOL="${SETUP_PAYLOAD_TOOL:-$tool_path}" \
           -DSETUP_PAYLOAD_ARCHIVE="${SETUP_PAYLOAD_ARCHIVE:?the release tree needs SETUP_PAYLOAD_ARCHIVE}"
         ;;
       fuzz) configure_and_build build/fuzz "" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSETUP_FUZZ=ON -DSETUP_SANITIZE=ON ;;

@@ -101,7 +101,7 @@ fi
 mkdir -p "$tree"
 mv "$work/payload.qpk" "$tree/payload.qpk"
 SETUP_VERSION=$version SETUP_LICENSE_FILE=$license SETUP_PAYLOAD_ARCHIVE=$tree/payload.qpk \
-  SETUP_RELEASE_TREE=$tree scripts/build.sh release
+  SETUP_RELEASE_TREE=$tree SETUP_PAYLOAD_TOOL=$tool scripts/build.sh release
 
 # What the program carries, read back out of it, must be the archive packed.
 "$tool" list --sha256 "$tree/payload.qpk" >"$work/packed.txt"
