@@ -106,6 +106,8 @@ SetupOptions Options(bool quiet, const char16_t* directory, const char16_t* comp
     return o;
 }
 
+void PrintTo(const OptionsCase& c, std::ostream* os) { *os << c.name; }
+
 class OptionsTable : public ::testing::TestWithParam<OptionsCase> {};
 
 TEST_P(OptionsTable, ParsesIntoOptions) {
