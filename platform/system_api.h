@@ -10,6 +10,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <dmoreg.h>
 
 namespace quentar {
 
@@ -80,6 +81,8 @@ namespace quentar {
     X(BOOL, SHGetPathFromIDListW, (PCIDLIST_ABSOLUTE list, LPWSTR path), (list, path))                 \
     X(PIDLIST_ABSOLUTE, SHBrowseForFolderW, (LPBROWSEINFOW info), (info))                              \
     X(HRESULT, SHGetMalloc, (IMalloc * *allocator), (allocator))                                       \
+    /* DirectX Media Objects (msdmo.dll) */                                                            \
+    X(HRESULT, DMOGetName, (REFCLSID classId, WCHAR * name), (classId, name))                          \
     /* Processes */                                                                                    \
     X(BOOL, CreateProcessW,                                                                            \
       (LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,                \
