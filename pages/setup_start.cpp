@@ -1,12 +1,96 @@
 #include "pages/setup_start.h"
 
-#include "state/resource_ids.h"
+#include <cwchar>
+
+#include "components/decoder_detection.h"
+#include "install/uninstall_record.h"
 #include "payload/load_payload.h"
+#include "payload/payload_names.h"
 #include "platform/framework/win_app.h"
 #include "platform/resources.h"
+#include "platform/system_api.h"
+#include "platform/unique_resource.h"
+#include "platform/wide.h"
+#include "state/guid_text.h"
+#include "state/resource_ids.h"
 #include "wizard/page_path.h"
 
 namespace quentar {
+namespace {
+
+// A record's display name and file paths are read into buffers of this many
+// characters (terminator included); longer ones count as missing.
+constexpr DWORD kRecordTextCapacity = 500;
+
+// How this product's records begin their lower-cased display name.
+constexpr wchar_t kDisplayNamePrefix[] = L"quentar";
+constexpr size_t kDisplayNamePrefixLength = sizeof(kDisplayNamePrefix) / sizeof(wchar_t) - 1;
+
+// The application's executable, as file values name it (A-Z lower-cased).
+constexpr char16_t kApplicationFileName[] = u"quentar.exe";
+
+// The pause after loading is as long as the loading took, at most this long.
+constexpr DWORD kLongestPause = 2000;
+
+// The file version of the executable `path`, read from its version resource
+// with the file loaded as data only; 0.0.0.0 when it has none. False when
+// the file cannot be loaded.
+bool ReadInstalledVersion(const wchar_t* path, FileVersion& version) {
+    UniqueModule module(Sys().LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!module) return false;
+    version = FileVersion{};
+    ReadFileVersion(module.get(), version);
+    return true;
+}
+
+// Looks into the "File" values of one record (an open key) and raises the
+// installed version to each higher one found.
+void ExamineRecordFiles(HKEY record, InstallState& state) {
+    wchar_t path[kRecordTextCapacity];
+    for (uint32_t n = 0;; ++n) {
+        DWORD length = kRecordTextCapacity;
+        if (ReadStringValue(record, AsWide(UninstallRecord::FileValueName(n)), path, length) != ERROR_SUCCESS) return;
+        // Only an executable in some folder is one of the application's; a
+        // bare file name says nothing about where it is.
+        const size_t at = ToAsciiLower(FromWide(path, length - 1)).find(kApplicationFileName);
+        if (at == U16String::npos || at == 0) continue;
+        FileVersion version;
+        if (!ReadInstalledVersion(path, version)) continue;
+        if (version > state.installedVersion) {
+            state.installedVersion = version;
+            state.installedFound = true;
+        }
+    }
+}
+
+}  // namespace
+
+bool DetectEarlierInstallation(InstallState& state) {
+    state.installedFound = false;
+    state.installedVersion = FileVersion{};
+
+    const StringList candidates = ListRecordCandidates();
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        // Candidate 0 is the product-name key, which needs no GUID form.
+        GuidBytes guid;
+        if (i > 0 && !ParseGuidText(candidates[i], guid)) continue;
+        UniqueKey record;
+        if (Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(UninstallRecord::KeyPath(candidates[i])), 0,
+                                UninstallRecord::kReadAccess, record.put()) != ERROR_SUCCESS) {
+            continue;
+        }
+        wchar_t displayName[kRecordTextCapacity];
+        DWORD length = kRecordTextCapacity;
+        if (ReadStringValue(record.get(), AsWide(UninstallRecord::kDisplayName), displayName, length) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        ::CharLowerBuffW(displayName, length - 1);
+        if (std::wcsncmp(displayName, kDisplayNamePrefix, kDisplayNamePrefixLength) != 0) continue;
+        ExamineRecordFiles(record.get(), state);
+    }
+    return !state.installedFound || state.installedVersion < state.setupVersion;
+}
 
 CSetupStart::CSetupStart(bool updateMode) : CSetupPage(updateMode ? IDD_WELCOME_UPDATE : IDD_WELCOME) {
     OnClicked(IDC_APPLICATION_BOX, [this] { OnApplicationBoxClicked(); });
@@ -50,16 +134,19 @@ BOOL CSetupStart::OnSetActive() {
 }
 
 void CSetupStart::OnTimer(UINT_PTR id) {
-    if (id != kLoadTimer) {
-        CPropertyPage::OnTimer(id);
-        return;
+    if (id == kLoadTimer) {
+        KillTimer(kLoadTimer);
+        if (loadPending) {
+            loadPending = false;
+            LoadAndPropose();
+        }
     }
-    KillTimer(kLoadTimer);
-    if (!loadPending) return;
-    loadPending = false;
+    CSetupPage::OnTimer(id);
+}
 
+void CSetupStart::LoadAndPropose() {
     CWaitCursor wait;
-    const DWORD t0 = ::GetTickCount();
+    const DWORD t0 = Sys().GetTickCount();
     InstallState& state = State();
     LoadPayload(state);
     state.applicationEntry = FindEntry(kApplicationEntryName, state);
@@ -68,16 +155,15 @@ void CSetupStart::OnTimer(UINT_PTR id) {
         applicationBox.SetCheck(BST_CHECKED);
         arecontBox.SetCheck(BST_CHECKED);
     } else {
-        // No earlier installation is looked for yet: the application is
-        // proposed as on a machine without it.
-        applicationBox.SetCheck(BST_CHECKED);
+        if (DetectEarlierInstallation(state)) applicationBox.SetCheck(BST_CHECKED);
+        if (!IsAxisRuntimeInstalled()) axisBox.SetCheck(BST_CHECKED);
     }
     OnApplicationBoxClicked();
 
-    // Loading is followed by a pause as long as the loading took, at most
-    // 2 s, so that the greeting can be read before the choice appears.
-    const DWORD elapsed = ::GetTickCount() - t0;
-    ::Sleep(elapsed < 2000 ? elapsed : 2000);
+    // A pause as long as the loading took (the tick count wraps: unsigned
+    // difference), so that the greeting can be read before the choice.
+    const DWORD elapsed = Sys().GetTickCount() - t0;
+    Sys().Sleep(elapsed < kLongestPause ? elapsed : kLongestPause);
 
     applicationBox.EnableWindow(TRUE);
     axisBox.EnableWindow(TRUE);

@@ -1,8 +1,10 @@
 // The welcome page: greets the user with the setup program's version, loads
-// the payload once it is shown, proposes the components and builds the page
-// path on Next. Dialog 107, or 231 in update mode.
+// the payload once it is shown, looks for an earlier installation and for the
+// Axis runtime, proposes the components and builds the page path on Next.
+// Dialog 107, or 231 in update mode.
 #pragma once
 
+#include "state/install_state.h"
 #include "wizard/setup_page.h"
 
 namespace quentar {
@@ -20,6 +22,9 @@ public:
 private:
     static constexpr UINT_PTR kLoadTimer = 12;
 
+    // The work of the first tick of the load timer: payload, detections,
+    // proposed components, then the choice is handed to the user.
+    void LoadAndPropose();
     // The application or the Axis box is checked: there is a page to go to.
     bool AnythingChosen() const;
     void OnApplicationBoxClicked();
@@ -31,5 +36,17 @@ private:
     CButton axisBox;
     CButton arecontBox;
 };
+
+// Looks through the uninstall records for installed executables of the
+// application and sets installedFound and installedVersion (the highest file
+// version found; an executable without one does not count). A record counts
+// when its key is "Quentar" or named in GUID form and its "DisplayName",
+// lower-cased by the system's full case mapping, begins with "quentar"; its
+// "File0", "File1", ... values are read up to the first that cannot be, and
+// those naming "quentar.exe" after their first character are looked into.
+// Every failure only skips the record or value concerned.
+// Returns whether the application is to be proposed: nothing was found, or
+// what was found is older than setupVersion.
+bool DetectEarlierInstallation(InstallState& state);
 
 }  // namespace quentar
