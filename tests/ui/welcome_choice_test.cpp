@@ -1,0 +1,176 @@
+// What the welcome page proposes on the machine it finds, and where its Next
+// leads, seen from outside as the user sees it: a machine without the
+// application, earlier installations of older, equal and newer builds (real
+// uninstall records naming real executables), the Axis runtime already
+// present, and the three ways on from the page (licence, progress in an
+// update, the runtime page alone). Every record and registration a test makes
+// is taken back when it ends.
+#include <memory>
+
+#include "axis_registration.h"
+#include "fixture_paths.h"
+#include "registry_scratch.h"
+#include "ui_test_support.h"
+
+namespace ui_test {
+namespace {
+
+using test_registry::NewGuidText;
+using test_registry::ScopedComClass;
+using test_registry::ScopedDmo;
+using test_registry::ScratchKey;
+using ui::Wizard;
+
+const std::wstring kUninstallRoot = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// An uninstall record of an earlier installation whose files include the
+// executable `application`.
+std::unique_ptr<ScratchKey> EarlierInstallation(const std::wstring& application) {
+    auto key = std::make_unique<ScratchKey>(HKEY_LOCAL_MACHINE, kUninstallRoot + L"\\" + NewGuidText());
+    EXPECT_TRUE(key->Created() && key->SetText(L"DisplayName", L"Quentar 2009") &&
+                key->SetText(L"File0", L"C:\\Program Files\\Quentar 2009\\help.pdf") &&
+                key->SetText(L"File1", application));
+    return key;
+}
+
+// The Axis runtime's COM class and DMOs, registered as its installer would.
+struct AxisRuntime {
+    // The identifiers the setup program tests.
+    static constexpr CLSID kClass = {0x4F1D0C59, 0x5ECC, 0x4028, {0x87, 0xF3, 0x48, 0x21, 0x91, 0xD2, 0x23, 0x0F}};
+    static constexpr CLSID kDmos[3] = {
+        {0xBA7A56EB, 0xD1B9, 0x443B, {0x96, 0xE9, 0x08, 0x65, 0x32, 0xA3, 0x78, 0xF1}},
+        {0x7340F0E4, 0xAEDA, 0x47C6, {0x89, 0x71, 0x9D, 0xB3, 0x14, 0x03, 0x0B, 0xD7}},
+        {0xC32FE9F1, 0xA857, 0x48B0, {0xB7, 0xBF, 0x06, 0x5B, 0x57, 0x92, 0xF2, 0x8D}},
+    };
+    ScopedComClass comClass{kClass, PROBE_COM_SERVER_PATH};
+    ScopedDmo first{kDmos[0]}, second{kDmos[1]}, third{kDmos[2]};
+    bool Registered() const {
+        return comClass.Registered() && first.Registered() && second.Registered() && third.Registered();
+    }
+};
+
+// The boxes as loading left them.
+void ExpectBoxes(const Wizard& wizard, bool application, bool axis) {
+    EXPECT_EQ(wizard.IsChecked(IDC_APPLICATION_BOX), application);
+    EXPECT_EQ(wizard.IsChecked(IDC_ARECONT_BOX), application) << "the Arecont runtime follows the application";
+    EXPECT_EQ(wizard.IsChecked(IDC_AXIS_BOX), axis);
+    for (int id : {IDC_APPLICATION_BOX, IDC_ARECONT_BOX, IDC_AXIS_BOX}) {
+        EXPECT_TRUE(wizard.IsEnabled(id)) << "box " << id;
+    }
+    EXPECT_TRUE(wizard.IsEnabled(Wizard::kNext)) << "Next is enabled once loading is over, whatever the boxes show";
+}
+
+// Posted after the clicks before it, so once it shows they were all handled.
+bool ClickAndWait(const Wizard& wizard, int id, bool checkedAfter) {
+    return wizard.Click(id) && ui::WaitUntil([&] { return wizard.IsChecked(id) == checkedAfter; });
+}
+
+TEST_F(UiTest, WelcomeWithoutTheApplicationProposesEverythingAndNextLeadsToTheLicence) {
+    auto wizard = OpenWizard(false);
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(WaitForLoaded(*wizard));
+    Screenshot("welcome");
+    ExpectBoxes(*wizard, true, true);
+
+    ASSERT_TRUE(wizard->Next());
+    EXPECT_TRUE(wizard->WaitForPage(IDD_LICENSE)) << "now on page " << wizard->CurrentPageId();
+}
+
+struct EarlierBuild {
+    const char* name;
+    std::vector<const wchar_t*> installed;  // executables of earlier installations, one record each
+    bool proposed;                          // the application box starts checked
+};
+
+const EarlierBuild kEarlierBuilds[] = {
+    {"Older", {SAMPLE_APP_OLDER_PATH}, true},
+    {"Same", {SAMPLE_APP_SAME_PATH}, false},
+    {"Newer", {SAMPLE_APP_NEWER_PATH}, false},
+    {"OlderAndSame", {SAMPLE_APP_OLDER_PATH, SAMPLE_APP_SAME_PATH}, false},
+    {"WithoutVersion", {UNVERSIONED_APP_PATH}, true},
+};
+
+void PrintTo(const EarlierBuild& b, std::ostream* os) { *os << b.name; }
+
+class WelcomeOverEarlierBuild : public UiTest, public ::testing::WithParamInterface<EarlierBuild> {};
+
+TEST_P(WelcomeOverEarlierBuild, ProposesTheApplicationOnlyOverAnOlderBuild) {
+    std::vector<std::unique_ptr<ScratchKey>> records;
+    for (const wchar_t* application : GetParam().installed) records.push_back(EarlierInstallation(application));
+    auto wizard = OpenWizard(false);
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(WaitForLoaded(*wizard));
+    Screenshot("loaded");
+    ExpectBoxes(*wizard, GetParam().proposed, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, WelcomeOverEarlierBuild, ::testing::ValuesIn(kEarlierBuilds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UiTest, WelcomeInUpdateModeHidesTheChoiceAndNextLeadsToTheProgressPage) {
+    auto wizard = OpenWizard(true);
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(wizard->WaitForPage(IDD_WELCOME_UPDATE));
+    ASSERT_TRUE(WaitForLoaded(*wizard));
+    Screenshot("update");
+    for (int id : {IDC_APPLICATION_BOX, IDC_ARECONT_BOX, IDC_AXIS_BOX}) EXPECT_FALSE(wizard->IsVisible(id));
+
+    ASSERT_TRUE(wizard->Next());
+    EXPECT_TRUE(wizard->WaitForPage(IDD_PROGRESS)) << "now on page " << wizard->CurrentPageId();
+    // The progress page would now replace the running application: stop here.
+    Process().Kill();
+}
+
+TEST_F(UiTest, WelcomeWithOnlyTheAxisRuntimeChosenLeadsToTheRuntimePage) {
+    auto wizard = OpenWizard(false);
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(WaitForLoaded(*wizard));
+    ASSERT_TRUE(wizard->IsChecked(IDC_AXIS_BOX));
+    ASSERT_TRUE(ClickAndWait(*wizard, IDC_APPLICATION_BOX, false));
+    ASSERT_TRUE(ui::WaitUntil([&] { return wizard->IsEnabled(Wizard::kNext); }));
+    Screenshot("axis-only");
+
+    ASSERT_TRUE(wizard->Next());
+    EXPECT_TRUE(wizard->WaitForPage(IDD_AXIS)) << "now on page " << wizard->CurrentPageId();
+    // The runtime page would now run the packages: stop here.
+    Process().Kill();
+}
+
+// Unchecking the last box disables Next, and Next pressed all the same
+// leaves the wizard where it is.
+TEST_F(UiTest, WelcomeWithNothingChosenStaysOnTheWelcomePage) {
+    auto wizard = OpenWizard(false);
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(WaitForLoaded(*wizard));
+    ASSERT_TRUE(ClickAndWait(*wizard, IDC_AXIS_BOX, false));
+    EXPECT_TRUE(wizard->IsEnabled(Wizard::kNext)) << "the application is still chosen";
+    ASSERT_TRUE(ClickAndWait(*wizard, IDC_APPLICATION_BOX, false));
+    EXPECT_TRUE(ui::WaitUntil([&] { return !wizard->IsEnabled(Wizard::kNext); })) << "Next stays enabled";
+    Screenshot("nothing-chosen");
+
+    ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+    // A click posted after the press is handled after it: once it shows, the
+    // press has had its effect.
+    ASSERT_TRUE(ClickAndWait(*wizard, IDC_AXIS_BOX, true));
+    EXPECT_EQ(wizard->CurrentPageId(), IDD_WELCOME);
+}
+
+// With the same build installed and the Axis runtime present there is
+// nothing to propose: Next is enabled, yet it stays on the page.
+TEST_F(UiTest, WelcomeWithEverythingInstalledProposesNothingAndNextStays) {
+    const auto record = EarlierInstallation(SAMPLE_APP_SAME_PATH);
+    AxisRuntime axis;
+    ASSERT_TRUE(axis.Registered());
+    auto wizard = OpenWizard(false);
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(WaitForLoaded(*wizard));
+    Screenshot("everything-installed");
+    ExpectBoxes(*wizard, false, false);
+
+    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(ClickAndWait(*wizard, IDC_APPLICATION_BOX, true));
+    EXPECT_EQ(wizard->CurrentPageId(), IDD_WELCOME);
+}
+
+}  // namespace
+}  // namespace ui_test
