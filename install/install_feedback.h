@@ -29,6 +29,11 @@ public:
     virtual int Message(const U16String& text, uint32_t style) = 0;
     // One line for the log of the run; nothing when no log is kept.
     virtual void Log(U16View line) {}
+    // The installation waits for something outside itself (the running
+    // application to end) until the matching EndWait: the wizard shows the
+    // wait cursor meanwhile. Calls come in pairs and do not nest.
+    virtual void BeginWait() {}
+    virtual void EndWait() {}
 };
 
 }  // namespace quentar

@@ -2,11 +2,53 @@
 // the one the install sequence has just written next to it.
 #pragma once
 
+#include <cstdint>
+
 #include "install/install_feedback.h"
 #include "state/install_state.h"
 #include "state/update_arguments.h"
 
 namespace quentar {
+
+// The lParam of the close request posted to the running application with
+// WM_QUERYENDSESSION: a private marker, not a combination of ENDSESSION_*
+// flags. The application ends when its window receives it.
+constexpr intptr_t kUpdateCloseRequest = 0x38A7BE4C;
+
+// How long the running application is given to end before the user is asked
+// whether to keep waiting: a minute, measured with GetTickCount.
+constexpr uint32_t kApplicationCloseWait = 60000;
+// Pause between two attempts to delete the old executable.
+constexpr uint32_t kDeleteRetryPause = 100;
+// Attempts to move the new executable into place once the old one has gone
+// (about two seconds with kDeleteRetryPause between them): a name whose last
+// handle is still being closed frees itself within that time.
+constexpr uint32_t kMoveAttempts = 20;
+
+enum class ReplaceOutcome {
+    // The new executable is in place of the old one.
+    Replaced,
+    // updateExePath names a folder: nothing was deleted, the move failed
+    // quietly and the new executable stays at applicationPath. The
+    // installation goes on, as nothing of the application was lost.
+    FolderInTheWay,
+    // The application did not end and the user gave up waiting: the old
+    // executable is where it was, the new one at applicationPath is still a
+    // file of this installation, which the removal deletes.
+    GaveUp,
+    // The old executable has gone but the new one could not be moved into its
+    // place; the user has been told both paths. The new executable is then the
+    // only copy of the application: it stays at applicationPath and is listed
+    // in keptFiles so that the removal of the failed installation leaves it.
+    NotMoved,
+};
+
+// Whether the install sequence goes on after `outcome` (the SDK, the
+// companion files, the start after the wizard); otherwise it fails, and the
+// message has been shown.
+constexpr bool UpdateGoesOn(ReplaceOutcome outcome) {
+    return outcome == ReplaceOutcome::Replaced || outcome == ReplaceOutcome::FolderInTheWay;
+}
 
 // Asks the running application (arguments.updateWindow) to close, waits until
 // its executable (arguments.updateExePath) has gone, and moves the new
@@ -14,8 +56,17 @@ namespace quentar {
 // sequence in update mode right after the new executable was written and
 // closed, before the SDK and the companion files.
 //
-// Not built yet: it arrives with the in-place update, and the install
-// sequence calls it from there.
-void ReplaceRunningApplication(InstallState& state, const UpdateArguments& arguments, InstallFeedback& feedback);
+// The close request (WM_QUERYENDSESSION, 0, kUpdateCloseRequest) is posted
+// once; a stale or zero handle reaches nobody. Then, every kDeleteRetryPause
+// milliseconds: when nothing is found at updateExePath, or a folder is, the
+// wait ends; otherwise its attributes are reset to FILE_ATTRIBUTE_ARCHIVE
+// (so that a read-only executable can go) and it is deleted, which fails
+// while the application runs. After kApplicationCloseWait without success
+// the user is asked (MB_RETRYCANCEL, message 269 naming updateExePath)
+// whether to wait another while or to stop the update. The wait is shown
+// through feedback.BeginWait/EndWait. All calls that touch the machine or
+// the clock go through Sys().
+ReplaceOutcome ReplaceRunningApplication(InstallState& state, const UpdateArguments& arguments,
+                                         InstallFeedback& feedback);
 
 }  // namespace quentar

@@ -59,9 +59,11 @@ struct InstallState {
     // original name is the temporary name without its last 33 characters
     // ("." and 32 hexadecimal digits).
     StringList replacedFiles;
-    // Files of installedFiles that were found in place with identical content
-    // and left untouched: they belong to the earlier installation, so the
-    // removal of a failed installation leaves them.
+    // Files of installedFiles that the removal of a failed installation must
+    // leave: those found in place with identical content and left untouched
+    // (they belong to the earlier installation), and the new executable of an
+    // update that could not be moved into place after the old one had gone
+    // (it is then the only copy of the application).
     StringList keptFiles;
 
     // The entry of the application executable; none whenever payload is none.

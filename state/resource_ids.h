@@ -30,6 +30,8 @@
 #define IDS_ILLEGAL_CHARACTERS   266
 #define IDS_ADMIN_REQUIRED       267
 #define IDS_NO_APPLICATION       268  /* the payload lacks the application */
+#define IDS_UPDATE_STILL_RUNNING 269  /* the running application has not ended */
+#define IDS_UPDATE_MOVE_FAILED   270  /* the new executable cannot take the old one's place */
 #define IDS_ALREADY_RUNNING      271  /* another setup of the product runs */
 
 /* Welcome page (107, 231). */

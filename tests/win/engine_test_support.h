@@ -208,6 +208,17 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool Running() const { return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+    // Whether the program ends by itself within `milliseconds`.
+    bool WaitForEnd(DWORD milliseconds) const {
+        return process_ && ::WaitForSingleObject(process_.get(), milliseconds) == WAIT_OBJECT_0;
+    }
+    // The program's main window (the first visible top-level window of its
+    // process), or null.
+    HWND Window() const {
+        WindowSearch search{process_ ? ::GetProcessId(process_.get()) : 0, nullptr};
+        ::EnumWindows(&RunningProgram::MatchWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
     void End() {
         if (!process_) return;
         ::TerminateProcess(process_.get(), 0);
@@ -218,6 +229,19 @@ public:
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
 private:
+    struct WindowSearch {
+        DWORD processId;
+        HWND found;
+    };
+    static BOOL CALLBACK MatchWindow(HWND window, LPARAM l) {
+        auto* search = reinterpret_cast<WindowSearch*>(l);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner != search->processId || !::IsWindowVisible(window)) return TRUE;
+        search->found = window;
+        return FALSE;
+    }
+
     UniqueHandle process_;
     std::vector<uint8_t> bytes_;
 };

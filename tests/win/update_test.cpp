@@ -1,0 +1,397 @@
+// Replacing the running application's executable: the close request, the wait
+// for the old executable to go, the move of the new one into its place, the
+// bounded wait with its question, and the failed move that must not lose the
+// application.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine_test_support.h"
+#include "install/update.h"
+#include "platform/module_text.h"
+#include "platform/system_api.h"
+#include "removal/remove_installation.h"
+#include "state/resource_ids.h"
+
+namespace quentar {
+namespace {
+
+using testing::Bytes;
+using testing::Exists;
+using testing::ReadBytes;
+using testing::RecordingFeedback;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+// Records, in order, the waits shown and the questions asked, and answers the
+// questions from a script (Cancel once the script is used up). `onMessage`
+// runs before each answer, as the person would act while the box is open.
+class UpdateFeedback : public RecordingFeedback {
+public:
+    explicit UpdateFeedback(std::deque<int> answers = {}) : answers_(std::move(answers)) {}
+
+    int Message(const U16String& text, uint32_t style) override {
+        RecordingFeedback::Message(text, style);
+        events.push_back(waiting_ ? "message while waiting" : "message");
+        if (onMessage) onMessage();
+        if (answers_.empty()) return IDCANCEL;
+        const int answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    }
+    void BeginWait() override {
+        events.push_back(waiting_ ? "wait shown twice" : "wait");
+        waiting_ = true;
+    }
+    void EndWait() override {
+        events.push_back(waiting_ ? "end" : "end without wait");
+        waiting_ = false;
+    }
+    bool Waiting() const { return waiting_; }
+
+    std::vector<std::string> events;
+    std::function<void()> onMessage;
+
+private:
+    std::deque<int> answers_;
+    bool waiting_ = false;
+};
+
+// A clock that runs only when the updater sleeps, so that a minute passes at
+// once. Each pause also delivers the messages posted to this thread's windows
+// and then runs `onPause`, which is where the test's "application" acts.
+// MoveFileW can be made to fail a number of times.
+class FastClock : public ForwardingSystemApi {
+public:
+    explicit FastClock(DWORD start = 5000) : ForwardingSystemApi(Sys()), now(start) {}
+
+    DWORD GetTickCount() override { return now; }
+    void Sleep(DWORD milliseconds) override {
+        ++pauses;
+        now += milliseconds;
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        if (onPause) onPause();
+    }
+    BOOL DeleteFileW(LPCWSTR name) override {
+        attributesAtDelete.push_back(::GetFileAttributesW(name));
+        return inner_.DeleteFileW(name);
+    }
+    BOOL MoveFileW(LPCWSTR from, LPCWSTR to) override {
+        ++moves;
+        if (failingMoves > 0) {
+            --failingMoves;
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        return inner_.MoveFileW(from, to);
+    }
+
+    DWORD now;
+    int pauses = 0;
+    int moves = 0;
+    int failingMoves = 0;
+    std::vector<DWORD> attributesAtDelete;
+    std::function<void()> onPause;
+};
+
+// A window of the test that stands for the running application: it records
+// what it receives and runs `onClose` when the updater's close request comes.
+class StandInWindow {
+public:
+    struct Received {
+        UINT message;
+        WPARAM w;
+        LPARAM l;
+    };
+
+    StandInWindow() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &StandInWindow::Proc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"UpdateTestStandIn";
+        ::RegisterClassW(&wc);
+        window_ = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
+        ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~StandInWindow() { ::DestroyWindow(window_); }
+    StandInWindow(const StandInWindow&) = delete;
+    StandInWindow& operator=(const StandInWindow&) = delete;
+
+    // The handle as the command line carries it.
+    uint32_t Handle() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_)); }
+
+    std::vector<Received> received;
+    std::function<void()> onClose;
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
+        auto* self = reinterpret_cast<StandInWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self != nullptr && message == WM_QUERYENDSESSION) {
+            self->received.push_back({message, w, l});
+            if (l == kUpdateCloseRequest && self->onClose) self->onClose();
+            return TRUE;
+        }
+        return ::DefWindowProcW(hwnd, message, w, l);
+    }
+
+    HWND window_ = nullptr;
+};
+
+const std::vector<uint8_t> kOldProgram = Bytes("the installed version");
+const std::vector<uint8_t> kNewProgram = Bytes("the new version, written by the install sequence");
+
+// An installed "Quentar.exe" and the new one written beside it as the install
+// sequence leaves it: "Quentar.exe.tmp", listed in installedFiles.
+class Update : public ::testing::Test {
+protected:
+    void SetUp() override {
+        arguments_.updateMode = true;
+        arguments_.updateExePath = folder_ / u"Quentar.exe";
+        arguments_.updateExeFolder = folder_.path();
+        arguments_.updateWindow = window_.Handle();
+        state_.destinationFolder = arguments_.updateExeFolder;
+        state_.applicationPath = arguments_.updateExePath + u".tmp";
+        WriteBytes(state_.applicationPath, kNewProgram);
+        AddUnique(state_.installedFiles, state_.applicationPath);
+    }
+
+    const U16String& OldPath() const { return arguments_.updateExePath; }
+    const U16String& NewPath() const { return state_.applicationPath; }
+
+    // The old executable, held open as a running program holds its image:
+    // it cannot be deleted until Release().
+    void InstallRunningProgram(DWORD attributes = FILE_ATTRIBUTE_ARCHIVE) {
+        WriteBytes(OldPath(), kOldProgram);
+        ASSERT_TRUE(::SetFileAttributesW(AsWide(OldPath()), attributes));
+        held_.reset(::CreateFileW(AsWide(OldPath()), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+        ASSERT_TRUE(held_);
+    }
+    void Release() { held_.reset(); }
+
+    ReplaceOutcome Run(UpdateFeedback& feedback) {
+        const ReplaceOutcome outcome = ReplaceRunningApplication(state_, arguments_, feedback);
+        EXPECT_FALSE(feedback.Waiting()) << "the wait is still shown after the replacement";
+        return outcome;
+    }
+
+    TempFolder folder_;
+    StandInWindow window_;
+    InstallState state_;
+    UpdateArguments arguments_;
+    UniqueFile held_;
+};
+
+TEST_F(Update, TheCloseRequestReachesTheApplicationWhoseEndLetsTheNewExecutableIn) {
+    InstallRunningProgram();
+    FastClock clock;
+    ScopedSystemApi scoped(clock);
+    // The application ends some pauses after it has been asked to.
+    int pausesAfterRequest = -1;
+    window_.onClose = [&] { pausesAfterRequest = 0; };
+    clock.onPause = [&] {
+        if (pausesAfterRequest >= 0 && ++pausesAfterRequest == 3) Release();
+    };
+    UpdateFeedback feedback;
+
+    EXPECT_EQ(Run(feedback), ReplaceOutcome::Replaced);
+
+    ASSERT_EQ(window_.received.size(), 1u) << "the close request is posted once";
+    EXPECT_EQ(window_.received[0].w, 0u);
+    EXPECT_EQ(window_.received[0].l, 0x38A7BE4C);
+    EXPECT_EQ(ReadBytes(OldPath()), kNewProgram);
+    EXPECT_FALSE(Exists(NewPath()));
+    EXPECT_EQ(clock.pauses, 3) << "the request arrives at the first pause, the application lets go at the third";
+    EXPECT_TRUE(feedback.messages.empty());
+    EXPECT_EQ(feedback.events, (std::vector<std::string>{"wait", "end"}));
+    EXPECT_TRUE(state_.keptFiles.empty());
+}
+
+TEST_F(Update, TheOldExecutablesAttributesAreResetBeforeEveryDelete) {
+    // Read-only, hidden and system, and made so again after each refused
+    // delete: every attempt must find the file archive-only.
+    constexpr DWORD kGuarded = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    InstallRunningProgram(kGuarded);
+    FastClock clock;
+    ScopedSystemApi scoped(clock);
+    clock.onPause = [&] {
+        ::SetFileAttributesW(AsWide(OldPath()), kGuarded);
+        if (clock.pauses == 3) Release();
+    };
+    UpdateFeedback feedback;
+
+    EXPECT_EQ(Run(feedback), ReplaceOutcome::Replaced);
+
+    EXPECT_EQ(clock.attributesAtDelete, std::vector<DWORD>(4, FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(ReadBytes(OldPath()), kNewProgram);
+    EXPECT_EQ(::GetFileAttributesW(AsWide(OldPath())) & kGuarded, 0u) << "the new executable is not read-only";
+}
+
+TEST_F(Update, AnOldExecutableAlreadyGoneLetsTheNewOneInAtOnce) {
+    FastClock clock;
+    ScopedSystemApi scoped(clock);
+    UpdateFeedback feedback;
+
+    EXPECT_EQ(Run(feedback), ReplaceOutcome::Replaced);
+
+    EXPECT_EQ(clock.pauses, 0);
+    EXPECT_TRUE(clock.attributesAtDelete.empty()) << "nothing to delete";
+    EXPECT_EQ(clock.moves, 1);
+    EXPECT_EQ(ReadBytes(OldPath()), kNewProgram);
+    EXPECT_FALSE(Exists(NewPath()));
+}
+
+TEST_F(Update, AFolderAtTheExecutablesNameEndsTheWaitAndTheFailedMoveLosesNothing) {
+    ASSERT_TRUE(::CreateDirectoryW(AsWide(OldPath()), nullptr));
+    FastClock clock;
+    ScopedSystemApi scoped(clock);
+    UpdateFeedback feedback;
+
+    EXPECT_EQ(Run(feedback), ReplaceOutcome::FolderInTheWay);
+    EXPECT_TRUE(UpdateGoesOn(ReplaceOutcome::FolderInTheWay));
+
+    EXPECT_EQ(clock.pauses, 0);
+    EXPECT_EQ(clock.moves, 1) << "one attempt, as nothing was deleted";
+    EXPECT_TRUE(::GetFileAttributesW(AsWide(OldPath())) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(ReadBytes(NewPath()), kNewProgram);
+    EXPECT_TRUE(feedback.messages.empty());
+    EXPECT_TRUE(state_.keptFiles.empty()) << "the new executable is no one's only copy";
+}
+
+// The application does not end within the minute: the user is asked, and
+// answers from the script; `releaseAtQuestion` is the question (1-based) at
+// which the application is closed by hand while the box is open (0: never).
+struct WaitCase {
+    const char* name;
+    std::deque<int> answers;
+    int releaseAtQuestion;
+    ReplaceOutcome outcome;
+    size_t questions;
+};
+
+class BoundedWait : public Update, public ::testing::WithParamInterface<WaitCase> {};
+
+TEST_P(BoundedWait, AfterAMinuteTheUserChoosesBetweenWaitingAndGivingUp) {
+    const WaitCase& c = GetParam();
+    InstallRunningProgram();
+    // Near the wrap of the tick count, so the minute is measured across it.
+    FastClock clock(0xFFFFFFFFu - 20000);
+    ScopedSystemApi scoped(clock);
+    UpdateFeedback feedback(c.answers);
+    std::vector<DWORD> askedAt;
+    feedback.onMessage = [&] {
+        askedAt.push_back(clock.now);
+        if (static_cast<int>(askedAt.size()) == c.releaseAtQuestion) Release();
+    };
+    const DWORD start = clock.now;
+
+    EXPECT_EQ(Run(feedback), c.outcome);
+
+    ASSERT_EQ(feedback.messages.size(), c.questions);
+    const U16String expected = FormatPositional(LoadStringResource(IDS_UPDATE_STILL_RUNNING), {OldPath()});
+    ASSERT_NE(expected.find(OldPath()), U16String::npos);
+    DWORD previous = start;
+    for (size_t k = 0; k < c.questions; ++k) {
+        EXPECT_EQ(feedback.messages[k].text, expected);
+        EXPECT_EQ(feedback.messages[k].style, static_cast<uint32_t>(MB_RETRYCANCEL | MB_ICONEXCLAMATION));
+        // Asked once a minute has passed since the start or since the last
+        // Retry, not a pause later.
+        EXPECT_GE(askedAt[k] - previous, kApplicationCloseWait) << "question " << k + 1;
+        EXPECT_LT(askedAt[k] - previous, kApplicationCloseWait + kDeleteRetryPause) << "question " << k + 1;
+        previous = askedAt[k];
+    }
+    for (const std::string& event : feedback.events) EXPECT_NE(event, "message while waiting");
+
+    if (c.outcome == ReplaceOutcome::GaveUp) {
+        EXPECT_FALSE(UpdateGoesOn(c.outcome));
+        EXPECT_EQ(clock.moves, 0);
+        Release();
+        // The failed sequence is taken back: the new executable goes, the
+        // installed one stays as it was.
+        RecordingFeedback removal;
+        RemoveInstallation(state_, removal);
+        EXPECT_FALSE(Exists(NewPath()));
+        EXPECT_EQ(ReadBytes(OldPath()), kOldProgram);
+    } else {
+        EXPECT_EQ(ReadBytes(OldPath()), kNewProgram);
+        EXPECT_FALSE(Exists(NewPath()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, BoundedWait,
+    ::testing::Values(WaitCase{"CancelAtOnce", {IDCANCEL}, 0, ReplaceOutcome::GaveUp, 1},
+                      WaitCase{"RetryThenCancel", {IDRETRY, IDCANCEL}, 0, ReplaceOutcome::GaveUp, 2},
+                      WaitCase{"ClosedByHandThenRetry", {IDRETRY}, 1, ReplaceOutcome::Replaced, 1}),
+    [](const ::testing::TestParamInfo<WaitCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Update, AMoveRefusedForAWhileIsTriedAgain) {
+    FastClock clock;
+    clock.failingMoves = 3;
+    ScopedSystemApi scoped(clock);
+    UpdateFeedback feedback;
+
+    EXPECT_EQ(Run(feedback), ReplaceOutcome::Replaced);
+
+    EXPECT_EQ(clock.moves, 4);
+    EXPECT_EQ(ReadBytes(OldPath()), kNewProgram);
+    EXPECT_TRUE(feedback.messages.empty());
+}
+
+TEST_F(Update, AMoveThatKeepsFailingNamesBothPathsAndKeepsTheNewExecutableThroughTheRemoval) {
+    InstallRunningProgram();
+    Release();  // the application has ended: the old executable will be deleted
+    FastClock clock;
+    clock.failingMoves = 1000;
+    ScopedSystemApi scoped(clock);
+    UpdateFeedback feedback;
+
+    const ReplaceOutcome outcome = Run(feedback);
+
+    EXPECT_EQ(outcome, ReplaceOutcome::NotMoved);
+    EXPECT_FALSE(UpdateGoesOn(outcome));
+    EXPECT_EQ(clock.moves, static_cast<int>(kMoveAttempts));
+    EXPECT_FALSE(Exists(OldPath()));
+    ASSERT_EQ(feedback.messages.size(), 1u);
+    const U16String& text = feedback.messages[0].text;
+    EXPECT_EQ(text, FormatPositional(LoadStringResource(IDS_UPDATE_MOVE_FAILED),
+                                     {NewPath(), OldPath(), SystemErrorText(ERROR_ACCESS_DENIED)}));
+    EXPECT_NE(text.find(NewPath()), U16String::npos);
+    EXPECT_NE(text.find(OldPath() + u"\n"), U16String::npos) << ToUtf8(text);
+    EXPECT_EQ(feedback.messages[0].style, static_cast<uint32_t>(MB_OK | MB_ICONHAND));
+    EXPECT_EQ(feedback.events, (std::vector<std::string>{"wait", "end", "message"}));
+
+    // The sequence fails and is taken back; the new executable, now the only
+    // copy of the application, survives it.
+    RecordingFeedback removal;
+    RemoveInstallation(state_, removal);
+    EXPECT_EQ(ReadBytes(NewPath()), kNewProgram);
+}
+
+// The real sample application, started from the old executable's place: it
+// ends on the request posted to its window, and its executable is replaced.
+TEST_F(Update, TheRunningSampleApplicationEndsAndIsReplaced) {
+    testing::RunningProgram program(OldPath());
+    ASSERT_TRUE(program.Running());
+    const HWND window = program.Window();
+    ASSERT_NE(window, nullptr);
+    arguments_.updateWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+    ASSERT_EQ(::DeleteFileW(AsWide(OldPath())), FALSE) << "a running executable cannot be deleted";
+    UpdateFeedback feedback;  // the real clock: the question would come after a minute
+
+    EXPECT_EQ(Run(feedback), ReplaceOutcome::Replaced);
+
+    EXPECT_TRUE(feedback.messages.empty());
+    EXPECT_TRUE(program.WaitForEnd(10000));
+    EXPECT_EQ(ReadBytes(OldPath()), kNewProgram);
+    EXPECT_FALSE(Exists(NewPath()));
+}
+
+}  // namespace
+}  // namespace quentar
