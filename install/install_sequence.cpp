@@ -8,6 +8,7 @@
 #include "install/file_install.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
+#include "install/update.h"
 #include "payload/payload_names.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
@@ -112,10 +113,7 @@ bool RunInstallSequence(InstallState& state, const UpdateArguments& arguments, c
     feedback.Log(u"step: the application executable, " + target);
     if (!WriteApplicationExecutable(state, plan, feedback)) return false;
 
-    // TODO(update): in update mode, ReplaceRunningApplication
-    // (install/update.h) runs here, once the in-place update is built: the
-    // running application is asked to close and the new executable is moved
-    // into its place.
+    if (update && !UpdateGoesOn(ReplaceRunningApplication(state, arguments, feedback))) return false;
 
     if (!InstallLibraries(state, feedback)) return false;
 

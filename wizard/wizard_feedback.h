@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "install/install_feedback.h"
 #include "platform/framework/wnd.h"
 
@@ -26,10 +28,14 @@ public:
     int Message(const U16String& text, uint32_t style) override;
     // To the run's log.
     void Log(U16View line) override;
+    // The wait cursor (the framework's CWaitCursor) from BeginWait to EndWait.
+    void BeginWait() override { waitCursor_.emplace(); }
+    void EndWait() override { waitCursor_.reset(); }
 
 private:
     HWND owner_;
     const CProgressCtrl* bar_;
+    std::optional<CWaitCursor> waitCursor_;
 };
 
 }  // namespace quentar

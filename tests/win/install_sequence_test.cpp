@@ -157,7 +157,9 @@ TEST_F(InstallSequence, UpdateModeWritesBesideTheRunningExecutableAndMakesNoKeyS
 
     EXPECT_TRUE(feedback_.messages.empty());
     EXPECT_EQ(state_.applicationPath, arguments_.updateExePath + u".tmp");
-    EXPECT_EQ(testing::ReadBytes(state_.applicationPath), testing::PatternBytes(4000, 1));
+    // Nothing was running: the new executable went straight into place.
+    EXPECT_FALSE(testing::Exists(state_.applicationPath));
+    EXPECT_EQ(testing::ReadBytes(arguments_.updateExePath), testing::PatternBytes(4000, 1));
     EXPECT_EQ(state_.installedFiles,
               (StringList{state_.applicationPath, folder_ / u"AV2000SDK.dll", folder_ / u"help.pdf"}));
     EXPECT_EQ(state_.runPath, arguments_.updateExePath);

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "engine_test_support.h"
+#include "install/install_sequence.h"
 #include "install/update.h"
+#include "payload/payload_names.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
 #include "removal/remove_installation.h"
@@ -373,6 +375,82 @@ TEST_F(Update, AMoveThatKeepsFailingNamesBothPathsAndKeepsTheNewExecutableThroug
     RemoveInstallation(state_, removal);
     EXPECT_EQ(ReadBytes(NewPath()), kNewProgram);
 }
+
+// What the install sequence makes of each outcome, and what the removal of a
+// failed update then leaves: the sequence goes on to the SDK only when the
+// application is in place or nothing of it was lost.
+enum class Situation { EndsWhenAsked, NeverEnds, MoveRefused, FolderAtTheName };
+
+struct SequenceCase {
+    const char* name;
+    Situation situation;
+    bool succeeds;
+    // After the sequence and, when it failed, the removal:
+    bool newExecutableAtTmp;  // the new executable still at "Quentar.exe.tmp"
+    const std::vector<uint8_t>* atOldPath;  // what "Quentar.exe" holds (null: nothing there)
+};
+
+class UpdateSequence : public Update, public ::testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(UpdateSequence, GoesOnOnlyWhenNothingOfTheApplicationIsLost) {
+    const SequenceCase& c = GetParam();
+    // The install sequence writes the ".tmp" itself, from the payload.
+    ASSERT_TRUE(::DeleteFileW(AsWide(NewPath())));
+    state_.installedFiles.clear();
+    state_.payload = testing::MakePayload({{kApplicationEntryName, kNewProgram, testing::kTime2010},
+                                           {kArecontSdkEntryName, Bytes("camera SDK"), testing::kTime2010}});
+    state_.applicationEntry = FindEntry(kApplicationEntryName, state_);
+    state_.installArecontRuntime = true;
+    ChunkPlan plan;
+    PlanChunks(state_.applicationEntry.FileSizeLow(), plan);
+
+    FastClock clock;
+    switch (c.situation) {
+        case Situation::EndsWhenAsked:
+            InstallRunningProgram();
+            window_.onClose = [&] { Release(); };
+            break;
+        case Situation::NeverEnds:
+            InstallRunningProgram();
+            break;
+        case Situation::MoveRefused:
+            clock.failingMoves = 1000;
+            break;
+        case Situation::FolderAtTheName:
+            ASSERT_TRUE(::CreateDirectoryW(AsWide(OldPath()), nullptr));
+            break;
+    }
+    ScopedSystemApi scoped(clock);
+    UpdateFeedback feedback;  // Cancel, should the minute pass
+
+    EXPECT_EQ(RunInstallSequence(state_, arguments_, plan, feedback), c.succeeds);
+    Release();
+
+    const U16String sdk = folder_ / u"AV2000SDK.dll";
+    if (c.succeeds) {
+        EXPECT_TRUE(Exists(sdk));
+        EXPECT_EQ(state_.runPath, OldPath());
+    } else {
+        EXPECT_FALSE(Exists(sdk)) << "the sequence stops before the SDK";
+        RecordingFeedback removal;
+        RemoveInstallation(state_, removal);
+    }
+    EXPECT_EQ(Exists(NewPath()), c.newExecutableAtTmp);
+    if (c.newExecutableAtTmp) EXPECT_EQ(ReadBytes(NewPath()), kNewProgram);
+    if (c.atOldPath != nullptr) {
+        EXPECT_EQ(ReadBytes(OldPath()), *c.atOldPath);
+    } else if (c.situation != Situation::FolderAtTheName) {
+        EXPECT_FALSE(Exists(OldPath()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, UpdateSequence,
+    ::testing::Values(SequenceCase{"Replaced", Situation::EndsWhenAsked, true, false, &kNewProgram},
+                      SequenceCase{"GivenUp", Situation::NeverEnds, false, false, &kOldProgram},
+                      SequenceCase{"NotMoved", Situation::MoveRefused, false, true, nullptr},
+                      SequenceCase{"FolderInTheWay", Situation::FolderAtTheName, true, true, nullptr}),
+    [](const ::testing::TestParamInfo<SequenceCase>& info) { return std::string(info.param.name); });
 
 // The real sample application, started from the old executable's place: it
 // ends on the request posted to its window, and its executable is replaced.
