@@ -26,6 +26,8 @@ constexpr UINT kMenuUpdate = 101;
 constexpr UINT kMenuExit = 102;
 // Posted to the window once it is up, when "/selfupdate:" named a program.
 constexpr UINT kStartUpdaterMessage = WM_APP + 1;
+// WM_COPYDATA tag of an update request handed to the running instance.
+constexpr ULONG_PTR kUpdateRequestData = 0x51555044;  // "QUPD"
 // How long other running instances are given to end before the uninstaller
 // goes on without them.
 constexpr DWORD kInstanceEndWait = 10000;
@@ -64,6 +66,26 @@ bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
     const size_t n = wcslen(prefix);
     return text.size() >= n && CompareStringOrdinal(text.c_str(), static_cast<int>(n), prefix, static_cast<int>(n),
                                                     TRUE) == CSTR_EQUAL;
+}
+
+// The main windows of the other running instances of the executable `self`.
+std::vector<HWND> OtherInstanceWindows(const std::wstring& self) {
+    std::vector<HWND> found;
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, QUENTAR_SAMPLE_WINDOW_CLASS, nullptr)) != nullptr) {
+        DWORD id = 0;
+        GetWindowThreadProcessId(window, &id);
+        if (id == GetCurrentProcessId()) continue;
+        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (process == nullptr) continue;
+        wchar_t image[MAX_PATH * 2];
+        DWORD length = MAX_PATH * 2;
+        if (QueryFullProcessImageNameW(process, 0, image, &length) && SamePath(std::wstring(image, length), self)) {
+            found.push_back(window);
+        }
+        CloseHandle(process);
+    }
+    return found;
 }
 
 void AppendUtf8(std::string& out, const std::wstring& text) {
@@ -147,6 +169,15 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
         case kStartUpdaterMessage:
             StartUpdater(hwnd, g_updaterPath);
             return 0;
+        case WM_COPYDATA: {
+            // Another start of this executable asked for an update: start the
+            // updater from here, once the sender has its answer.
+            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(l);
+            if (data->dwData != kUpdateRequestData || data->cbData % sizeof(wchar_t) != 0) break;
+            g_updaterPath.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+            PostMessageW(hwnd, kStartUpdaterMessage, 0, 0);
+            return TRUE;
+        }
         case WM_COMMAND:
             if (LOWORD(w) == kMenuUpdate) {
                 ChooseUpdater(hwnd);
@@ -166,7 +197,24 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
     return DefWindowProcW(hwnd, message, w, l);
 }
 
+// Hands the update request to an instance of this executable that is
+// already running; false when there is none or it did not take it.
+bool ForwardUpdateRequest() {
+    for (HWND running : OtherInstanceWindows(ModulePath())) {
+        COPYDATASTRUCT data{kUpdateRequestData, static_cast<DWORD>(g_updaterPath.size() * sizeof(wchar_t)),
+                            const_cast<wchar_t*>(g_updaterPath.data())};
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 10000,
+                                &answer) &&
+            answer == TRUE) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int RunWindow(HINSTANCE instance, int show) {
+    if (!g_updaterPath.empty() && ForwardUpdateRequest()) return 0;
     WNDCLASSW wc{};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
@@ -182,12 +230,13 @@ int RunWindow(HINSTANCE instance, int show) {
     const HMENU bar = CreateMenu();
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
 
+    // Noted before the window exists: whoever sees the window finds the note.
+    NoteStart();
     wchar_t title[64];
     swprintf(title, 64, L"Quentar %ls", QUENTAR_SAMPLE_VERSION_TEXT);
     HWND hwnd = CreateWindowExW(0, QUENTAR_SAMPLE_WINDOW_CLASS, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                 CW_USEDEFAULT, 480, 240, nullptr, bar, instance, nullptr);
     if (hwnd == nullptr) return 1;
-    NoteStart();
     ShowWindow(hwnd, show);
     if (!g_updaterPath.empty()) PostMessageW(hwnd, kStartUpdaterMessage, 0, 0);
     MSG msg;
@@ -268,23 +317,13 @@ bool FindRecord(const std::wstring& folder, Record& record) {
 // Asks every other running instance of this executable to end (as closing
 // its window would) and waits a while for each.
 void EndOtherInstances(const std::wstring& self) {
-    std::vector<HWND> windows;
-    HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, QUENTAR_SAMPLE_WINDOW_CLASS, nullptr)) != nullptr) {
-        windows.push_back(window);
-    }
-    for (HWND other : windows) {
+    for (HWND other : OtherInstanceWindows(self)) {
         DWORD id = 0;
         GetWindowThreadProcessId(other, &id);
-        if (id == GetCurrentProcessId()) continue;
-        const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+        PostMessageW(other, WM_CLOSE, 0, 0);
         if (process == nullptr) continue;
-        wchar_t image[MAX_PATH * 2];
-        DWORD length = MAX_PATH * 2;
-        if (QueryFullProcessImageNameW(process, 0, image, &length) && SamePath(std::wstring(image, length), self)) {
-            PostMessageW(other, WM_CLOSE, 0, 0);
-            WaitForSingleObject(process, kInstanceEndWait);
-        }
+        WaitForSingleObject(process, kInstanceEndWait);
         CloseHandle(process);
     }
 }

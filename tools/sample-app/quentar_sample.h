@@ -10,7 +10,9 @@
 /* "/selfupdate:<path of a newer Setup.exe>": once its window is up, the
    application starts that setup program as its updater with "/update:",
    "/wh:<its window handle in decimal>" and "/exe:<its own full path>". The
-   menu command File > Update does the same with a program the user picks. */
+   menu command File > Update does the same with a program the user picks.
+   When this executable is running already, the request goes to the running
+   instance (WM_COPYDATA), which starts the updater, and the new start ends. */
 #define QUENTAR_SAMPLE_UPDATE_SWITCH L"/selfupdate:"
 
 /* "/uninstall": removes the installation that its uninstall record (found by
