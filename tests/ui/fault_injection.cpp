@@ -11,6 +11,11 @@
 //                                single byte) and reports that count
 //   WriteFile-full:<file>:<n>    the n-th write (from 1) to such a file and
 //                                every later one fails with ERROR_DISK_FULL
+//   MoveFileW:<file>             moving a file onto a name whose last
+//                                component is <file> is refused
+//                                (ERROR_ACCESS_DENIED)
+//   GetTickCount-fast            the tick count runs a hundred times faster
+//                                than the real one (a minute in 0.6 s)
 //
 // An unknown setting ends the program with exit code 3 before any window
 // opens, so that a test cannot mistake it for a run without faults.
@@ -40,7 +45,7 @@ bool NamesFile(const wchar_t* path, const std::wstring& name) {
 
 class FaultInjection final : public ForwardingSystemApi {
 public:
-    enum class Kind { None, KeyCreation, ValueWrite, ShortWrite, FullDisk };
+    enum class Kind { None, KeyCreation, ValueWrite, ShortWrite, FullDisk, MoveRefused, FastClock };
 
     FaultInjection(SystemApi& inner, const std::wstring& setting) : ForwardingSystemApi(inner) {
         const size_t colon = setting.find(L':');
@@ -54,6 +59,12 @@ public:
         } else if (call == L"WriteFile-short" && !rest.empty()) {
             kind_ = Kind::ShortWrite;
             target_ = rest;
+        } else if (call == L"MoveFileW" && !rest.empty()) {
+            kind_ = Kind::MoveRefused;
+            target_ = rest;
+        } else if (call == L"GetTickCount-fast" && rest.empty()) {
+            kind_ = Kind::FastClock;
+            start_ = inner_.GetTickCount();
         } else if (call == L"WriteFile-full") {
             const size_t second = rest.find(L':');
             target_ = rest.substr(0, second);
@@ -92,6 +103,19 @@ public:
         return inner_.WriteFile(file, buffer, size, done, overlapped);
     }
 
+    BOOL MoveFileW(LPCWSTR from, LPCWSTR to) override {
+        if (kind_ == Kind::MoveRefused && NamesFile(to, target_)) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        return inner_.MoveFileW(from, to);
+    }
+
+    DWORD GetTickCount() override {
+        const DWORD now = inner_.GetTickCount();
+        return kind_ == Kind::FastClock ? start_ + (now - start_) * 100 : now;
+    }
+
     LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,
                             LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) override {
         static const std::wstring root = AsWide(U16String(UninstallRecord::kRoot));
@@ -115,6 +139,7 @@ private:
     std::wstring target_;
     unsigned long failFrom_ = 0;
     unsigned long writes_ = 0;
+    DWORD start_ = 0;
     std::set<HANDLE> watched_;
 };
 

@@ -111,5 +111,100 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
     EXPECT_EQ(differences, expected);
 }
 
+// When the update cannot complete, the user is told in the wizard and the
+// setup program ends, leaving a working application behind: the installed
+// one when the user stops waiting for it to close, or the new one beside its
+// place when it cannot be moved there (the fault-injecting build of the
+// setup program, which carries the default payload, makes both happen).
+struct Box {
+    std::wstring (*text)(const std::wstring& exe);
+    int answer;
+};
+
+std::wstring StillRunning(const std::wstring& exe) {
+    return L"Quentar is still running:\n" + exe +
+           L"\n\nClose Quentar and click Retry to continue the update, or click Cancel to stop the update and keep "
+           L"the installed version.";
+}
+
+std::wstring NotMoved(const std::wstring& exe) {
+    const std::wstring tmp = exe + L".tmp";
+    return L"Unable to move file " + tmp + L"\nto " + exe + L"\n" + SystemText(ERROR_ACCESS_DENIED) +
+           L"\n\nThe new version of Quentar is kept as " + tmp + L". Rename it to " + exe +
+           L" to complete the update.";
+}
+
+struct FailureCase {
+    const char* name;
+    const wchar_t* fault;
+    bool holdOldExecutable;  // the old executable stays in use after the application has closed
+    std::vector<Box> boxes;
+    bool newExecutableKept;  // at Quentar.exe.tmp; else the installed one stays at Quentar.exe
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class InPlaceUpdateFailure : public InPlaceUpdate, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(InPlaceUpdateFailure, TellsTheUserAndLeavesAWorkingApplication) {
+    const FailureCase& c = GetParam();
+    const std::optional<std::string> installed = ReadBytes(Exe());
+    ASSERT_TRUE(installed);
+    ui::ScopedHandle held;
+    if (c.holdOldExecutable) {
+        held.Reset(::CreateFileW(Exe().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(held.Get(), INVALID_HANDLE_VALUE);
+    }
+    // The setup program that the application starts inherits the fault.
+    ::SetEnvironmentVariableW(L"QUENTAR_FAULT", c.fault);
+    ui::SetupProcess& application = Start(Exe(), {QUENTAR_SAMPLE_UPDATE_SWITCH + std::wstring(UI_SETUP_FAULTS_EXE)});
+    ::SetEnvironmentVariableW(L"QUENTAR_FAULT", nullptr);
+    ASSERT_TRUE(application.Started());
+    const auto setup = WaitForChildProcess(application.Id(), L"Setup.exe");
+    ASSERT_TRUE(setup) << "the application did not start the setup program";
+    setup_ = *setup;
+    auto wizard = Wizard::WaitFor(*setup, PageOrder(true));
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(WaitForLoaded(*wizard));
+    ASSERT_TRUE(wizard->Next());
+
+    for (const Box& expected : c.boxes) {
+        const auto box = ui::FindMessageBox(*setup, ui::Duration{60000});
+        ASSERT_TRUE(box) << "no box; expected \"" << Narrow(expected.text(Exe())) << "\"";
+        EXPECT_EQ(Narrow(box->Text()), Narrow(expected.text(Exe())));
+        // The picture once the box has had time to paint its text.
+        ui::WaitUntil([] { return false; }, ui::Duration{300});
+        Screenshot(std::string("box-") + std::to_string(expected.answer));
+        EXPECT_EQ(Narrow(box->Caption()), "Setup");
+        EXPECT_TRUE(box->HasButton(expected.answer));
+        ASSERT_TRUE(box->Answer(expected.answer));
+        ASSERT_TRUE(ui::WaitUntil([&] { return !::IsWindow(box->Window()); }));
+    }
+    EXPECT_TRUE(ProcessEnds(*setup, 30000)) << "the setup program did not end";
+    EXPECT_TRUE(application.WaitForExit()) << "the application was not asked to close";
+    held.Reset();
+
+    if (c.newExecutableKept) {
+        EXPECT_FALSE(PathExists(Exe()));
+        EXPECT_EQ(ReadBytes(Exe() + L".tmp"), ReadBytes(std::wstring(UI_SAMPLE_FILES) + L"\\QuentarSample.exe"));
+    } else {
+        EXPECT_FALSE(PathExists(Exe() + L".tmp"));
+        EXPECT_EQ(ReadBytes(Exe()), installed);
+    }
+    // Nothing was started after the failed update.
+    EXPECT_EQ(StartNotes().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, InPlaceUpdateFailure,
+    ::testing::Values(
+        // The old executable stays in use; the minute passes quickly. Retry
+        // waits another minute, Cancel stops the update.
+        FailureCase{"GivenUpAfterWaitingTwice", L"GetTickCount-fast", true,
+                    {{&StillRunning, IDRETRY}, {&StillRunning, IDCANCEL}}, false},
+        // The old executable is gone, the new one cannot take its place.
+        FailureCase{"NewExecutableCannotBeMoved", L"MoveFileW:Quentar.exe", false, {{&NotMoved, IDOK}}, true}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace ui_test
