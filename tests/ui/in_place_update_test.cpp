@@ -34,6 +34,28 @@ protected:
 
     std::wstring Exe() const { return place_.destination + L"\\Quentar.exe"; }
 
+    // Starts the application with the request to update from `setupExe` and
+    // waits for the loaded welcome page of the setup program it starts.
+    std::optional<Wizard> RequestUpdate(const std::wstring& setupExe) {
+        ui::SetupProcess& application = Start(Exe(), {QUENTAR_SAMPLE_UPDATE_SWITCH + setupExe});
+        if (!application.Started()) {
+            ADD_FAILURE() << "the application did not start";
+            return std::nullopt;
+        }
+        const auto setup = WaitForChildProcess(application.Id(), L"Setup.exe");
+        if (!setup) {
+            ADD_FAILURE() << "the application did not start the setup program";
+            return std::nullopt;
+        }
+        setup_ = *setup;
+        auto wizard = Wizard::WaitFor(*setup, PageOrder(true));
+        if (!wizard || !WaitForLoaded(*wizard)) {
+            ADD_FAILURE() << "the setup program's welcome page did not load";
+            return std::nullopt;
+        }
+        return wizard;
+    }
+
     DWORD setup_ = 0;
 };
 
@@ -42,14 +64,9 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
     const Snapshot before = TakeSnapshot(place_);
 
     // The application runs, and is asked to update from the newer setup.
-    ui::SetupProcess& application = Start(Exe(), {QUENTAR_SAMPLE_UPDATE_SWITCH + std::wstring(UI_SETUP_B_EXE)});
-    ASSERT_TRUE(application.Started());
-    const auto setup = WaitForChildProcess(application.Id(), L"Setup.exe");
-    ASSERT_TRUE(setup) << "the application did not start the setup program";
-    setup_ = *setup;
-    auto wizard = Wizard::WaitFor(*setup, PageOrder(true));
+    auto wizard = RequestUpdate(UI_SETUP_B_EXE);
     ASSERT_TRUE(wizard);
-    ASSERT_TRUE(WaitForLoaded(*wizard));
+    ui::SetupProcess& application = Process();
     EXPECT_EQ(wizard->CurrentPageId(), IDD_WELCOME_UPDATE);
     Screenshot("231-update-welcome");
 
@@ -157,19 +174,14 @@ TEST_P(InPlaceUpdateFailure, TellsTheUserAndLeavesAWorkingApplication) {
     }
     // The setup program that the application starts inherits the fault.
     ::SetEnvironmentVariableW(L"QUENTAR_FAULT", c.fault);
-    ui::SetupProcess& application = Start(Exe(), {QUENTAR_SAMPLE_UPDATE_SWITCH + std::wstring(UI_SETUP_FAULTS_EXE)});
+    auto wizard = RequestUpdate(UI_SETUP_FAULTS_EXE);
     ::SetEnvironmentVariableW(L"QUENTAR_FAULT", nullptr);
-    ASSERT_TRUE(application.Started());
-    const auto setup = WaitForChildProcess(application.Id(), L"Setup.exe");
-    ASSERT_TRUE(setup) << "the application did not start the setup program";
-    setup_ = *setup;
-    auto wizard = Wizard::WaitFor(*setup, PageOrder(true));
     ASSERT_TRUE(wizard);
-    ASSERT_TRUE(WaitForLoaded(*wizard));
+    ui::SetupProcess& application = Process();
     ASSERT_TRUE(wizard->Next());
 
     for (const Box& expected : c.boxes) {
-        const auto box = ui::FindMessageBox(*setup, ui::Duration{60000});
+        const auto box = ui::FindMessageBox(setup_, ui::Duration{60000});
         ASSERT_TRUE(box) << "no box; expected \"" << Narrow(expected.text(Exe())) << "\"";
         EXPECT_EQ(Narrow(box->Text()), Narrow(expected.text(Exe())));
         // The picture once the box has had time to paint its text.
@@ -180,7 +192,7 @@ TEST_P(InPlaceUpdateFailure, TellsTheUserAndLeavesAWorkingApplication) {
         ASSERT_TRUE(box->Answer(expected.answer));
         ASSERT_TRUE(ui::WaitUntil([&] { return !::IsWindow(box->Window()); }));
     }
-    EXPECT_TRUE(ProcessEnds(*setup, 30000)) << "the setup program did not end";
+    EXPECT_TRUE(ProcessEnds(setup_, 30000)) << "the setup program did not end";
     EXPECT_TRUE(application.WaitForExit()) << "the application was not asked to close";
     held.Reset();
 

@@ -88,6 +88,12 @@ const ExpectedString kStrings[] = {
     {267, L"Administrator privileges are needed to install the software. Setup aborted."},
     // The program's own: a payload without the application is refused.
     {268, L"This setup program does not contain the Quentar application. Setup aborted."},
+    // The in-place update: the application that does not close, the new
+    // executable that cannot take the old one's place.
+    {269, L"Quentar is still running:\n%1\n\nClose Quentar and click Retry to continue the update, or click Cancel to "
+          L"stop the update and keep the installed version."},
+    {270, L"Unable to move file %1\nto %2\n%3\n\nThe new version of Quentar is kept as %1. Rename it to %2 to complete "
+          L"the update."},
     // Another setup of the product runs.
     {271, L"Another Quentar setup is already running. Wait until it has finished, then start this one again."},
 };
