@@ -276,6 +276,7 @@ struct WaitCase {
     ReplaceOutcome outcome;
     size_t questions;
 };
+void PrintTo(const WaitCase& c, std::ostream* os) { *os << c.name; }
 
 class BoundedWait : public Update, public ::testing::WithParamInterface<WaitCase> {};
 
@@ -389,6 +390,7 @@ struct SequenceCase {
     bool newExecutableAtTmp;  // the new executable still at "Quentar.exe.tmp"
     const std::vector<uint8_t>* atOldPath;  // what "Quentar.exe" holds (null: nothing there)
 };
+void PrintTo(const SequenceCase& c, std::ostream* os) { *os << c.name; }
 
 class UpdateSequence : public Update, public ::testing::WithParamInterface<SequenceCase> {};
 
