@@ -16,6 +16,11 @@
 //   identical  over an installation with the same files (the engine compares
 //              and leaves them; the executable is always written)
 // Repetitions of the six measurements run in an order shuffled per round.
+// Then the steps after the files, on their own: the program folder with its
+// two shortcuts and the desktop shortcut (CreateShortcuts, through the shell
+// link objects), and the uninstall record's values for the installed files
+// (WriteUninstallRecord into a freshly created key); each undone, untimed,
+// before the next repetition.
 #include <windows.h>
 
 #include <algorithm>
@@ -31,8 +36,12 @@
 #include "bench_inputs.h"
 #include "install/chunk_plan.h"
 #include "install/file_install.h"
+#include "install/shortcuts.h"
+#include "install/uninstall_record.h"
 #include "payload/archive_builder.h"
 #include "platform/wide.h"
+#include "removal/remove_installation.h"
+#include "state/guid_text.h"
 #include "state/install_state.h"
 
 using namespace quentar;
@@ -228,6 +237,57 @@ int main(int argc, char** argv) {
             RemoveTree(folder);
         }
     }
+
+    // The steps after the files, against the files of the source folder.
+    ::CoInitialize(nullptr);
+    Series shortcutSeries{"shortcuts", {}};
+    Series recordSeries{"record", {}};
+    const U16String stamp = FromUtf8(std::to_string(::GetTickCount()));
+    for (int round = 0; round < repetitions + 1; ++round) {
+        InstallState state;
+        SilentFeedback feedback;
+        state.payload = std::move(payload);
+        state.destinationFolder = source;
+        state.applicationPath = source + u"\\Quentar.exe";
+        state.applicationEntry = FindEntry(u"Quentar.exe", state);
+        state.programFolderName = u"Quentar bench " + stamp;
+        state.createDesktopShortcut = true;
+        for (const U16String& name : names) state.installedFiles.push_back(source + u"\\" + name);
+
+        double t0 = Now();
+        CreateShortcuts(state, feedback);
+        const double shortcuts = Now() - t0;
+
+        const U16String key = UninstallRecord::KeyPath(
+            FormatGuidText(0x51ABE7C4u, static_cast<uint32_t>(round), ::GetTickCount(), 0xBE7C4000u));
+        HKEY created = nullptr;
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, AsWide(key), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_READ | KEY_WRITE, nullptr, &created, nullptr) != ERROR_SUCCESS) {
+            std::fprintf(stderr, "cannot create the record's key\n");
+            failed = true;
+            break;
+        }
+        ::RegCloseKey(created);
+        state.uninstallKeyPath = key;
+        t0 = Now();
+        if (!WriteUninstallRecord(state, &feedback)) failed = true;
+        const double record = Now() - t0;
+
+        // Undo: the shortcuts and the program folder (the installation's own
+        // files stay out of the removal's lists), then the record's key.
+        state.installedFiles.erase(state.installedFiles.begin(), state.installedFiles.begin() + names.size());
+        state.uninstallKeyPath.clear();
+        RemoveInstallation(state, feedback);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, AsWide(key));
+        payload = std::move(state.payload);
+        if (feedback.failed || state.programFolderPath.empty()) failed = true;
+        if (round > 0) {
+            shortcutSeries.times.push_back(shortcuts);
+            recordSeries.times.push_back(record);
+        }
+    }
+    ::CoUninitialize();
+
     RemoveTree(work);
     if (failed) {
         std::fprintf(stderr, "a write or copy failed: the figures do not count\n");
@@ -247,5 +307,10 @@ int main(int argc, char** argv) {
     }
     std::printf("\nThe wizard adds %zu pauses of 10 ms (%.2f s) while the executable is written.\n", plan.size(),
                 plan.size() * 0.010);
+    std::printf("\n| Step | min (ms) | median (ms) |\n|---|---:|---:|\n");
+    std::printf("| program folder, its two shortcuts and the desktop shortcut | %.2f | %.2f |\n",
+                shortcutSeries.Min(), shortcutSeries.Median());
+    std::printf("| uninstall record (%zu files) | %.2f | %.2f |\n", names.size(), recordSeries.Min(),
+                recordSeries.Median());
     return 0;
 }
