@@ -68,6 +68,9 @@ CommandLine ParseSetupCommandLine(const std::vector<U16String>& argv) {
         } else if (key == u"/dir") {
             options.directoryGiven = true;
             options.directory = value;
+            // "C:\Apps\Quentar\" names the folder "C:\Apps\Quentar"; a
+            // drive root ("C:\", three characters) keeps its backslash.
+            while (options.directory.size() > 3 && options.directory.back() == u'\\') options.directory.pop_back();
         } else if (key == u"/components") {
             options.componentsGiven = true;
             options.components = value;

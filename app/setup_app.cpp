@@ -9,6 +9,7 @@
 #include <new>
 #include <stdlib.h>
 
+#include "app/unattended_setup.h"
 #include "components/setup_axis.h"
 #include "install/engine_support.h"
 #include "install/run_log.h"
@@ -25,6 +26,7 @@
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
 #include "wizard/setup_sheet.h"
+#include "wizard/wizard_feedback.h"
 
 namespace quentar {
 
@@ -70,16 +72,21 @@ DWORD StartProgram(const U16String& runPath, const U16String& runDirectory) {
     return ERROR_SUCCESS;
 }
 
-bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory) {
+bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory, InstallFeedback& feedback) {
     const DWORD error = StartProgram(runPath, runDirectory);
     if (error != ERROR_SUCCESS) {
-        TheRunLog().Write(u"cannot start " + runPath + u": " + DescribeError(error));
+        feedback.Log(u"cannot start " + runPath + u": " + DescribeError(error));
         const U16String reason = SystemErrorText(error);
-        AfxMessageBox(FormatPositional(LoadStringResource(IDS_RUN_FAILED), {reason}), MB_OK | MB_ICONERROR);
+        feedback.Message(FormatPositional(LoadStringResource(IDS_RUN_FAILED), {reason}), MB_OK | MB_ICONERROR);
         return false;
     }
-    TheRunLog().Write(u"started " + runPath);
+    feedback.Log(u"started " + runPath);
     return true;
+}
+
+bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory) {
+    WizardFeedback feedback(nullptr);
+    return StartInstalledApplication(runPath, runDirectory, feedback);
 }
 
 void StartApplicationAfterWizard(const InstallState& state) {
@@ -173,8 +180,24 @@ BOOL CSetupApp::InitInstance() {
         return FALSE;
     }
 
-    Finish(RunWizard());
+    Finish(options_.quiet ? RunWithoutWindow() : RunWizard());
     return FALSE;
+}
+
+SetupResult CSetupApp::RunWithoutWindow() {
+    TheRunLog().Write(updateMode ? u"unattended, update mode" : u"unattended");
+    UnattendedFeedback feedback;
+    InstallState state;
+    SetupResult result = SetupResult::Failed;
+    try {
+        result = RunUnattended(options_, Arguments(), state, feedback);
+        if (state.startApplication && !state.runPath.empty()) {
+            StartInstalledApplication(state.runPath, state.runDirectory, feedback);
+        }
+    } catch (...) {
+        OnUncaughtException(std::current_exception());
+    }
+    return result;
 }
 
 SetupResult CSetupApp::RunWizard() {

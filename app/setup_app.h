@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "install/install_feedback.h"
 #include "platform/framework/win_app.h"
 #include "platform/unique_resource.h"
 #include "state/install_state.h"
@@ -35,6 +36,9 @@ private:
     // The wizard, from building the sheet to the start of the installed
     // application; the result the pages recorded.
     SetupResult RunWizard();
+    // The run of "/quiet": RunUnattended with the log as its feedback, then
+    // the start of the updated application when it asks for one.
+    SetupResult RunWithoutWindow();
     // Records how the run ended: its line in the log and the exit code.
     void Finish(SetupResult result);
 
@@ -73,8 +77,10 @@ std::vector<U16String> RuntimeArguments();
 // system's error.
 DWORD StartProgram(const U16String& runPath, const U16String& runDirectory);
 
-// StartProgram; on failure tells the user with the system's reason. Returns
-// whether it started.
+// StartProgram; on failure tells `feedback` with the system's reason (message
+// 213). Returns whether it started. Without `feedback`, the wizard's message
+// box.
+bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory, InstallFeedback& feedback);
 bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory);
 
 // The end of the run: starts the installed application when the finish page

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "install/engine_support.h"
 #include "platform/framework/win_app.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
@@ -11,6 +12,7 @@
 #include "platform/wide.h"
 #include "state/resource_ids.h"
 #include "wizard/page_path.h"
+#include "wizard/wizard_feedback.h"
 
 namespace quentar {
 namespace {
@@ -60,6 +62,36 @@ bool CreatePathLevels(const U16String& path) {
         if (!search) created = Sys().CreateDirectoryW(AsWide(prefix), nullptr) != FALSE;
         if (separator == U16String::npos) return created;
     }
+}
+
+bool MakeDestinationReady(const U16String& destination, InstallFeedback& feedback, bool askFirst) {
+    if (DirectoryExists(destination)) return true;
+    const U16String cannotCreate = FormatPositional(LoadStringResource(IDS_PATH_CREATE_FAILED), {destination});
+    // Too long to hold the installed files: said at once, and nothing is
+    // created (Windows would make only the outer levels of such a path).
+    if (destination.size() > kMaxDestinationLength) {
+        feedback.Log(u"destination " + destination + u" is longer than " + DecimalText(kMaxDestinationLength) +
+                     u" characters");
+        feedback.Message(cannotCreate, MB_OK | MB_ICONERROR);
+        return false;
+    }
+    if (askFirst) {
+        const U16String question = FormatPositional(LoadStringResource(IDS_PATH_MISSING), {destination});
+        if (feedback.Message(question, MB_YESNOCANCEL | MB_ICONQUESTION) != IDYES) return false;
+    }
+    const bool created = CreatePathLevels(destination);
+    const DWORD error = ::GetLastError();
+    if (!DirectoryExists(destination)) {
+        const bool inTheWay = Sys().GetFileAttributesW(AsWide(destination)) != INVALID_FILE_ATTRIBUTES;
+        feedback.Log(u"destination " + destination + u" is not a folder: " +
+                     (inTheWay  ? U16String(u"a file of that name is in the way")
+                      : created ? U16String(u"it was not found after its creation")
+                                : DescribeError(error)));
+        feedback.Message(cannotCreate, MB_OK | MB_ICONERROR);
+        return false;
+    }
+    feedback.Log(u"destination created: " + destination);
+    return true;
 }
 
 U16String DefaultDestination() { return JoinPath(ProgramFilesFolder(), kDefaultProgramFolderName); }
@@ -128,22 +160,8 @@ LRESULT CSetupDest::OnWizardNext() {
     const U16String destination = Trim(destinationField.GetWindowText());
     state.destinationFolder = destination;
 
-    if (!DirectoryExists(destination)) {
-        const U16String cannotCreate = FormatPositional(LoadStringResource(IDS_PATH_CREATE_FAILED), {destination});
-        // Too long to hold the installed files: said at once, and nothing is
-        // created (Windows would make only the outer levels of such a path).
-        if (destination.size() > kMaxDestinationLength) {
-            AfxMessageBox(cannotCreate, MB_OK | MB_ICONERROR);
-            return kStayOnPage;
-        }
-        const U16String question = FormatPositional(LoadStringResource(IDS_PATH_MISSING), {destination});
-        if (AfxMessageBox(question, MB_YESNOCANCEL | MB_ICONQUESTION) != IDYES) return kStayOnPage;
-        CreatePathLevels(destination);
-        if (!DirectoryExists(destination)) {
-            AfxMessageBox(cannotCreate, MB_OK | MB_ICONERROR);
-            return kStayOnPage;
-        }
-    }
+    WizardFeedback feedback(sheet->GetSafeHwnd());
+    if (!MakeDestinationReady(destination, feedback, true)) return kStayOnPage;
     return CSetupPage::OnWizardNext();
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "install/install_feedback.h"
 #include "state/text.h"
 #include "wizard/setup_page.h"
 
@@ -38,6 +39,18 @@ bool DirectoryExists(const U16String& path);
 // result of the last folder creation tried, false when none was tried; the
 // caller checks the outcome with DirectoryExists.
 bool CreatePathLevels(const U16String& path);
+
+// Makes `destination` (trimmed, not empty) a folder to install into, as Next
+// on the page does: an existing folder is taken as it is. A missing one that
+// is too long to hold the installed files (kMaxDestinationLength) is refused
+// at once and nothing is created; otherwise, when `askFirst`, the user is
+// asked whether to create it (message 211, Yes/No/Cancel; anything but Yes
+// keeps it missing), and it is created level by level (CreatePathLevels).
+// False when it is not a folder afterwards (a file of that name, a name
+// Windows refuses, no rights), after message 212 naming it. Every message
+// goes through `feedback`; without `askFirst` (a run that has nobody to
+// ask, whose command line named the folder) the folder is created unasked.
+bool MakeDestinationReady(const U16String& destination, InstallFeedback& feedback, bool askFirst);
 
 // The system's program-files folder joined with "Quentar 2009"; "C:\Program
 // Files" stands in for a folder the system cannot tell.

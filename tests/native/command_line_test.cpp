@@ -153,6 +153,10 @@ const OptionsCase kOptionCases[] = {
     // The runtime turns "C:\Q\" written in quotes into C:\Q" (the backslash
     // escapes the quote): the trailing quote goes.
     {"dir_escaped_quote", {u"/dir:C:\\Q\""}, Options(false, u"C:\\Q", nullptr, false, false, u"")},
+    // A folder written with a trailing backslash names the same folder; a
+    // drive root keeps its own.
+    {"dir_trailing_backslashes", {u"/dir:C:\\Apps\\Q\\\\"}, Options(false, u"C:\\Apps\\Q", nullptr, false, false, u"")},
+    {"dir_drive_root", {u"/dir:C:\\"}, Options(false, u"C:\\", nullptr, false, false, u"")},
     {"dir_empty_is_given", {u"/dir:"}, Options(false, u"", nullptr, false, false, u"")},
     {"dir_later_wins", {u"/dir:C:\\A", u"/dir:D:\\B"}, Options(false, u"D:\\B", nullptr, false, false, u"")},
     {"components", {u"/components:app,axis"}, Options(false, nullptr, u"app,axis", false, false, u"")},

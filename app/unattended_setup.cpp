@@ -1,0 +1,126 @@
+#include "app/unattended_setup.h"
+
+#include "components/decoder_detection.h"
+#include "components/runtime_packages.h"
+#include "install/chunk_plan.h"
+#include "install/engine_support.h"
+#include "install/install_sequence.h"
+#include "pages/setup_dest.h"
+#include "pages/setup_start.h"
+#include "payload/load_payload.h"
+#include "payload/payload_names.h"
+#include "platform/module_text.h"
+#include "platform/resources.h"
+#include "removal/remove_installation.h"
+#include "removal/restart.h"
+#include "state/resource_ids.h"
+
+namespace quentar {
+namespace {
+
+const char16_t* YesNo(bool value) { return value ? u"yes" : u"no"; }
+
+U16String VersionText(const FileVersion& version) { return FormatVersionText(u"%i.%i.%i.%i", version); }
+
+// The components of the run: the command line's list, or the wizard's
+// proposal on this machine. False when the list cannot be read.
+bool ChooseComponents(const SetupOptions& options, const UpdateArguments& arguments, InstallState& state,
+                      ComponentChoice& choice, InstallFeedback& feedback) {
+    if (options.componentsGiven) {
+        U16String problem;
+        if (!ParseComponentList(options.components, choice, problem)) {
+            feedback.Log(u"/components:" + options.components + u" cannot be used: " + problem);
+            return false;
+        }
+        feedback.Log(u"components from the command line: " + options.components);
+        return true;
+    }
+    if (arguments.updateMode) {
+        choice.application = choice.arecont = true;
+        feedback.Log(u"components proposed for the update: the application and the Arecont Vision runtime");
+        return true;
+    }
+    choice.application = DetectEarlierInstallation(state);
+    choice.arecont = choice.application;
+    if (state.installedFound) {
+        feedback.Log(u"earlier installation found: version " + VersionText(state.installedVersion) +
+                     (choice.application ? u", older than this setup's " : u", not older than this setup's ") +
+                     VersionText(state.setupVersion));
+    } else {
+        feedback.Log(u"no earlier installation found");
+    }
+    const bool axisInstalled = IsAxisRuntimeInstalled();
+    feedback.Log(axisInstalled ? u"the Axis runtime is installed" : u"the Axis runtime is not installed");
+    choice.axis = !axisInstalled;
+    return true;
+}
+
+// The destination and the shortcuts of an installation outside an update;
+// false when the destination cannot be used (told through `feedback`).
+bool PrepareInstallation(const SetupOptions& options, InstallState& state, InstallFeedback& feedback) {
+    state.programFolderName = kDefaultProgramFolderName;
+    state.createDesktopShortcut = !options.noDesktop;
+    state.shortcutsForAllUsers = true;
+    if (!options.directoryGiven) {
+        state.destinationFolder = DefaultDestination();
+    } else if (options.directory.empty()) {
+        // The destination page does not take an empty field either.
+        feedback.Log(u"/dir: names no folder");
+        feedback.Message(LoadStringResource(IDS_FIELD_EMPTY), MB_OK | MB_ICONERROR);
+        return false;
+    } else {
+        state.destinationFolder = options.directory;
+    }
+    feedback.Log(u"destination: " + state.destinationFolder);
+    return MakeDestinationReady(state.destinationFolder, feedback, /*askFirst=*/false);
+}
+
+}  // namespace
+
+SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& arguments, InstallState& state,
+                          InstallFeedback& feedback) {
+    ReadFileVersion(nullptr, state.setupVersion);
+    LoadPayload(state);
+    state.applicationEntry = FindEntry(kApplicationEntryName, state);
+
+    ComponentChoice choice;
+    if (!ChooseComponents(options, arguments, state, choice, feedback)) return SetupResult::Failed;
+    state.installArecontRuntime = choice.application && choice.arecont;
+    state.installAxisRuntime = choice.axis;
+    feedback.Log(U16String(u"chosen: application ") + YesNo(choice.application) + u", Arecont Vision runtime " +
+                 YesNo(state.installArecontRuntime) + u", Axis runtime " + YesNo(state.installAxisRuntime));
+    if (!choice.application && !choice.axis) {
+        feedback.Log(u"nothing to install");
+        return SetupResult::Installed;
+    }
+
+    if (choice.application) {
+        if (arguments.updateMode) {
+            PrefillForUpdate(arguments, state);
+        } else if (!PrepareInstallation(options, state, feedback)) {
+            return SetupResult::Failed;
+        }
+        ChunkPlan plan;
+        // A payload without the application gives no chunks; the sequence
+        // then refuses to install.
+        PlanChunks(state.applicationEntry ? state.applicationEntry.FileSizeLow() : 0, plan);
+        feedback.BeginProgress(static_cast<uint32_t>(plan.size()));
+        if (!RunInstallSequence(state, arguments, plan, feedback)) {
+            feedback.Log(u"rollback of the failed installation");
+            RemoveInstallation(state, feedback);
+            return SetupResult::Failed;
+        }
+    }
+
+    bool packagesNeedRestart = false;
+    if (state.installAxisRuntime) {
+        feedback.Log(u"step: the Axis runtime packages");
+        packagesNeedRestart = RunRuntimePackages(state, feedback);
+    }
+
+    const SetupResult result = ResultAfterPendingDeletions(ProcessPendingDeletions(state, feedback));
+    if (arguments.updateMode && choice.application) state.startApplication = true;
+    return packagesNeedRestart ? SetupResult::RestartNeeded : result;
+}
+
+}  // namespace quentar

@@ -1,0 +1,412 @@
+// Unattended runs ("/quiet") as a deployment tool starts them: no window of
+// the setup program ever appears, the exit code tells the outcome and the
+// log tells the rest. What lands on the disk and in the registry is read
+// back as the system and other programs read it (reg.exe, shell links, the
+// Windows Installer's product list).
+#include <windows.h>
+#include <msi.h>
+
+#include <algorithm>
+
+#include "lifecycle_support.h"
+#include "run_log_reader.h"
+#include "sample_packages.h"
+#include "state/setup_result.h"
+#include "ui_lifecycle_paths.h"
+#include "ui_runtime_paths.h"
+
+namespace ui_test {
+namespace {
+
+constexpr wchar_t kRestartQuestion[] =
+    L"Note: Because some files used by Quentar are also used by other programs, a reboot is require to complete "
+    L"installation.\nClick Yes to restart now. Click No to manually restart later.";
+
+std::string LogText(const std::wstring& text) {
+    std::wstring line = text;
+    std::replace(line.begin(), line.end(), L'\n', L' ');
+    return Utf8(line);
+}
+
+// What one unattended run showed and left.
+struct QuietRun {
+    std::optional<DWORD> exitCode;  // none: still running after the watchdog
+    bool windowSeen = false;
+    std::vector<std::string> log;   // the run's own lines
+};
+
+// The sample runtime products, removed through the Windows Installer.
+void RemoveSampleProducts() {
+    ::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    for (const SamplePackage& package : kSamplePackages) {
+        if (::MsiQueryProductStateW(package.productCode) == INSTALLSTATE_DEFAULT) {
+            EXPECT_EQ(::MsiConfigureProductW(package.productCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT),
+                      static_cast<UINT>(ERROR_SUCCESS));
+        }
+    }
+}
+
+// What reg.exe prints for one value of HKLM\<key>, or empty.
+std::string RegQuery(const std::wstring& key, const std::wstring& value) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return std::string();
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::wstring command = L"reg.exe query \"HKLM\\" + key + L"\" /v " + value;
+    PROCESS_INFORMATION process{};
+    const bool started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                          nullptr, &startup, &process);
+    ::CloseHandle(writeEnd);
+    std::string output;
+    if (started) {
+        char buffer[4096];
+        DWORD read = 0;
+        while (::ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0) output.append(buffer, read);
+        ::WaitForSingleObject(process.hProcess, 10000);
+        ::CloseHandle(process.hProcess);
+        ::CloseHandle(process.hThread);
+    }
+    ::CloseHandle(readEnd);
+    return output;
+}
+
+// The uninstall keys whose "Folder" is `folder`.
+std::vector<std::wstring> RecordsFor(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    for (const auto& [name, values] : ReadUninstallKeys()) {
+        const auto it = values.find(L"Folder");
+        if (it != values.end() && _wcsicmp(SzText(it->second).c_str(), folder.c_str()) == 0) names.push_back(name);
+    }
+    return names;
+}
+
+// An unattended installation puts its shortcuts into the Start menu and onto
+// the desktop of all users, in the program folder "Quentar 2009": the test's
+// place says so, so that its snapshots and its clean-up cover them.
+class Unattended : public InstallTest {
+protected:
+    void SetUp() override {
+        InstallTest::SetUp();
+        place_.programFolderName = L"Quentar 2009";
+        place_.programFolder = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Quentar 2009";
+        place_.desktopLink = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Quentar.lnk";
+        CleanUp(place_);
+        log_ = FreshLogPath("unattended");
+    }
+    void TearDown() override {
+        InstallTest::TearDown();
+        ::DeleteFileW(log_.c_str());
+    }
+
+    std::wstring Exe() const { return place_.destination + L"\\Quentar.exe"; }
+
+    // Starts `exe` with "/quiet", "/log:" and `args`, watches for a window of
+    // it until it ends, and reads its lines of the log.
+    QuietRun RunQuiet(const std::wstring& exe, std::vector<std::wstring> args, const std::wstring& fault = L"",
+                      ui::Duration timeout = ui::Duration{120000}) {
+        args.insert(args.begin(), {L"/quiet", L"/log:" + log_});
+        ui::SetupProcess& process = StartSetup(exe, fault, args);
+        QuietRun run;
+        if (!process.Started()) {
+            ADD_FAILURE() << "the setup program did not start, error " << process.StartError();
+            return run;
+        }
+        ui::WaitUntil(
+            [&] {
+                run.windowSeen = run.windowSeen || !ui::TopLevelWindows(process.Id()).empty();
+                run.exitCode = process.WaitForExit(ui::Duration{5});
+                return run.exitCode.has_value();
+            },
+            timeout);
+        if (run.windowSeen) Screenshot("window-seen");
+        if (const auto lines = ReadLog(log_)) run.log = LinesOf(*lines, process.Id());
+        return run;
+    }
+
+    // The log's last line: the result and the exit code.
+    static void ExpectEnd(const QuietRun& run, const std::string& result, DWORD code) {
+        ASSERT_FALSE(run.log.empty()) << "the run wrote no log";
+        EXPECT_EQ(run.log.back(), "result: " + result + "; exit code " + std::to_string(code)) << Joined(run.log);
+    }
+
+    std::wstring log_;
+};
+
+TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEveryFile) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
+    RemoveSampleProducts();
+    // A machine without Quentar and without the Axis runtime: the wizard
+    // would propose everything. The destination does not exist yet.
+    ASSERT_FALSE(PathExists(place_.destination));
+    for (const auto& [name, values] : ReadUninstallKeys()) {
+        const auto it = values.find(L"DisplayName");
+        ASSERT_FALSE(it != values.end() && _wcsnicmp(SzText(it->second).c_str(), L"Quentar", 7) == 0)
+            << "Quentar is installed already: " << Narrow(name);
+    }
+    const QuietRun run = RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination});
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, quentar::kExitInstalled) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
+
+    // Every file, with the payload's content.
+    std::vector<std::wstring> recorded;
+    for (const PayloadFile& file : InstalledPayloadFiles()) {
+        const std::wstring path = place_.destination + L"\\" + file.name;
+        SCOPED_TRACE(Narrow(path));
+        const auto installed = ReadBytes(path);
+        ASSERT_TRUE(installed) << "not installed";
+        EXPECT_TRUE(installed == ReadBytes(file.source)) << "content differs from the payload's";
+        EXPECT_TRUE(HasLineStartingWith(run.log, "written: " + Utf8(path) + " (" + std::to_string(installed->size()) +
+                                                     " bytes"))
+            << Joined(run.log);
+        recorded.push_back(path);
+    }
+
+    // The shortcuts, for all users.
+    const std::vector<std::pair<std::wstring, std::wstring>> links = {
+        {place_.programFolder + L"\\Quentar.lnk", L""},
+        {place_.programFolder + L"\\Uninstall Quentar.lnk", L"/uninstall"},
+        {place_.desktopLink, L""}};
+    for (const auto& [file, arguments] : links) {
+        SCOPED_TRACE(Narrow(file));
+        const LinkFacts link = ReadLink(file);
+        ASSERT_TRUE(link.loaded);
+        EXPECT_EQ(Narrow(link.path), Narrow(Exe()));
+        EXPECT_EQ(Narrow(link.arguments), Narrow(arguments));
+        EXPECT_EQ(Narrow(link.workingDirectory), Narrow(place_.destination));
+        EXPECT_TRUE(HasLine(run.log, "shortcut written: " + Utf8(file))) << Joined(run.log);
+        recorded.push_back(file);
+    }
+
+    // The record, with what deployment tools read, also through reg.exe.
+    const std::vector<std::wstring> records = RecordsFor(place_.destination);
+    ASSERT_EQ(records.size(), 1u);
+    const RegValues values = ReadUninstallKeys().at(records[0]);
+    EXPECT_EQ(Narrow(SzText(values.at(L"DisplayName"))), "Quentar 2009");
+    EXPECT_EQ(Narrow(SzText(values.at(L"Path"))), Narrow(place_.programFolder));
+    for (size_t i = 0; i < recorded.size(); ++i) {
+        EXPECT_EQ(Narrow(SzText(values.at(L"File" + std::to_wstring(i)))), Narrow(recorded[i]));
+    }
+    ExpectDeploymentValues(values, Exe(), recorded);
+    const std::wstring key = std::wstring(kUninstallRoot) + L"\\" + records[0];
+    const std::string shown = RegQuery(key, L"DisplayVersion");
+    EXPECT_NE(shown.find("REG_SZ    " + Utf8(FileVersionText(Exe()))), std::string::npos) << shown;
+    EXPECT_TRUE(HasLine(run.log, "uninstall record written: HKLM\\" + Utf8(key) + ", " +
+                                     std::to_string(values.size()) + " values"))
+        << Joined(run.log);
+
+    // The Axis runtime's packages ran without a window of their own and
+    // installed their products.
+    for (const SamplePackage& package : kSamplePackages) {
+        EXPECT_EQ(::MsiQueryProductStateW(package.productCode), INSTALLSTATE_DEFAULT) << Narrow(package.entry);
+        EXPECT_TRUE(HasLine(run.log, "runtime package " + Utf8(package.entry) + " ended with exit code 0"))
+            << Joined(run.log);
+    }
+    // Nobody is there to use the application: it is not started.
+    EXPECT_TRUE(ApplicationProcesses(Exe()).empty());
+    ExpectEnd(run, "installed", 0);
+    RemoveSampleProducts();
+}
+
+// Runs that cannot install: each ends with 1603 without a window, says why
+// in the log, and leaves the machine as it was.
+struct RefusedCase {
+    const char* name;
+    bool faultsBuild;      // the fault-injecting build of the setup program
+    const wchar_t* fault;  // its QUENTAR_FAULT
+    enum class Place { EarlierInstallation, FileInTheWay, Nothing } place;
+    std::wstring (*dir)(const InstallPlace& place);
+    const wchar_t* components;
+    // Lines the log must hold, "<dest>" standing for the destination.
+    std::vector<std::wstring> logLines;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
+
+std::wstring TheDestination(const InstallPlace& place) { return place.destination; }
+std::wstring TooLong(const InstallPlace& place) { return place.destination + L"\\" + std::wstring(200, L'x'); }
+
+std::wstring SystemLine(DWORD error) { return L"error " + std::to_wstring(error) + L" (" + SystemText(error) + L")"; }
+
+const RefusedCase kRefused[] = {
+    // The library cannot be written after the executable has replaced the
+    // earlier one: everything is taken back.
+    {"FileCannotBeWritten", true, L"WriteFile-full:AV2000SDK.dll:1", RefusedCase::Place::EarlierInstallation,
+     &TheDestination, L"app,arecont",
+     {L"cannot write <dest>\\AV2000SDK.dll: " + SystemLine(ERROR_DISK_FULL),
+      L"message: Unable to create file <dest>\\AV2000SDK.dll " + SystemText(ERROR_DISK_FULL),
+      L"nobody to ask; answered: OK", L"rollback: deleted <dest>\\Quentar.exe"}},
+    {"DestinationIsAFile", false, nullptr, RefusedCase::Place::FileInTheWay, &TheDestination, L"app,arecont",
+     {L"destination <dest> is not a folder: a file of that name is in the way",
+      L"message: Unable to create path: <dest>"}},
+    {"DestinationTooLong", false, nullptr, RefusedCase::Place::Nothing, &TooLong, L"app,arecont",
+     {L"message: Unable to create path: <dest>"}},
+    {"UnknownComponent", false, nullptr, RefusedCase::Place::Nothing, &TheDestination, L"app,arecont,cameras",
+     {L"/components:app,arecont,cameras cannot be used: unknown component \"cameras\" (known: app, arecont, axis)"}},
+};
+
+class RefusedUnattended : public Unattended, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
+    const RefusedCase& c = GetParam();
+    switch (c.place) {
+        case RefusedCase::Place::EarlierInstallation:
+            MakeEarlierInstallation(place_);
+            break;
+        case RefusedCase::Place::FileInTheWay:
+            ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
+            ASSERT_TRUE(WriteBytes(place_.destination, "a file where the folder would go\r\n"));
+            break;
+        case RefusedCase::Place::Nothing:
+            break;
+    }
+    ASSERT_FALSE(HasFailure());
+    const Snapshot before = TakeSnapshot(place_);
+    const std::wstring dir = c.dir(place_);
+    const QuietRun run = RunQuiet(c.faultsBuild ? UI_SETUP_FAULTS_EXE : UI_SETUP_EXE,
+                                  {L"/dir:" + dir, std::wstring(L"/components:") + c.components},
+                                  c.fault != nullptr ? c.fault : L"");
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, quentar::kExitFailed) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
+    for (std::wstring line : c.logLines) {
+        const size_t at = line.find(L"<dest>");
+        if (at != std::wstring::npos) line.replace(at, 6, dir);
+        EXPECT_TRUE(HasLine(run.log, LogText(line))) << "missing: " << LogText(line) << "\n" << Joined(run.log);
+    }
+    ExpectEnd(run, "the installation failed and was taken back", quentar::kExitFailed);
+    EXPECT_EQ(Differences(before, TakeSnapshot(place_)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedUnattended, ::testing::ValuesIn(kRefused),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Over an earlier installation whose Quentar.exe runs: the executable moved
+// aside waits for the next start of Windows, which is not brought about,
+// with "/norestart" or without: 3010.
+class InUseUnattended : public Unattended, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(InUseUnattended, FilesLeftForTheNextStartGive3010AndNoRestart) {
+    const bool noRestart = GetParam();
+    const EarlierInstallation earlier = MakeEarlierInstallation(place_);
+    ASSERT_FALSE(HasFailure());
+    ui::SetupProcess running(earlier.executable, {});
+    ASSERT_TRUE(running.Started());
+    ASSERT_TRUE(ui::WaitUntil([&] { return !ApplicationProcesses(earlier.executable).empty(); }));
+
+    std::vector<std::wstring> args = {L"/dir:" + place_.destination, L"/components:app,arecont"};
+    if (noRestart) args.push_back(L"/norestart");
+    const QuietRun run = RunQuiet(UI_SETUP_EXE, args);
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, quentar::kExitRestartNeeded) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen);
+
+    // The earlier executable, moved aside, is still in use and waits.
+    const std::vector<std::wstring> pending = PendingDeletions();
+    const auto aside = std::find_if(pending.begin(), pending.end(), [&](const std::wstring& file) {
+        return _wcsnicmp(file.c_str(), (Exe() + L".").c_str(), Exe().size() + 1) == 0;
+    });
+    ASSERT_NE(aside, pending.end()) << "the executable moved aside is not left for the next start";
+    EXPECT_TRUE(HasLineStartingWith(run.log, "scheduled for deletion at the next start of Windows: " + Utf8(*aside)))
+        << Joined(run.log);
+    EXPECT_TRUE(HasLine(run.log, "message: " + LogText(kRestartQuestion))) << Joined(run.log);
+    EXPECT_TRUE(HasLine(run.log, "nobody to ask; answered: No")) << Joined(run.log);
+    EXPECT_FALSE(HasLine(run.log, "restart of Windows requested"));
+    EXPECT_TRUE(running.IsRunning()) << "the earlier application was ended: Windows was restarted";
+    const auto payload = std::find_if(InstalledPayloadFiles().begin(), InstalledPayloadFiles().end(),
+                                      [](const PayloadFile& file) { return file.name == L"Quentar.exe"; });
+    ASSERT_NE(payload, InstalledPayloadFiles().end());
+    EXPECT_TRUE(ReadBytes(Exe()) == ReadBytes(payload->source)) << "the new executable is not in place";
+    ExpectEnd(run, "installed; a restart of Windows is needed to finish", quentar::kExitRestartNeeded);
+    running.Kill();
+}
+
+INSTANTIATE_TEST_SUITE_P(Restart, InUseUnattended, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "NoRestart" : "Quiet"); });
+
+// The running application asks for its update from a background service:
+// the setup program replaces it without a window and starts the new one; or,
+// when it does not close, stops waiting after the bounded time and leaves it.
+struct UpdateCase {
+    const char* name;
+    const wchar_t* exe;    // the newer setup program
+    const wchar_t* fault;
+    bool holdOldExecutable;
+    DWORD exitCode;
+};
+
+void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
+
+class UnattendedUpdate : public Unattended, public ::testing::WithParamInterface<UpdateCase> {};
+
+TEST_P(UnattendedUpdate, ReplacesTheRunningApplicationOrLeavesIt) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no Setup B";
+    const UpdateCase& c = GetParam();
+    ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
+    ASSERT_TRUE(::CreateDirectoryW(place_.destination.c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileW(UI_SAMPLE_A_EXE, Exe().c_str(), FALSE));
+    ::DeleteFileW(StartNotesPath().c_str());
+    const std::optional<std::string> installed = ReadBytes(Exe());
+
+    ui::SetupProcess application(Exe(), {});
+    ASSERT_TRUE(application.Started());
+    HWND window = nullptr;
+    ASSERT_TRUE(ui::WaitUntil([&] { return (window = SampleWindow(UI_SAMPLE_VERSION_A)) != nullptr; }));
+    ui::ScopedHandle held;
+    if (c.holdOldExecutable) {
+        held.Reset(::CreateFileW(Exe().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(held.Get(), INVALID_HANDLE_VALUE);
+    }
+
+    const QuietRun run = RunQuiet(c.exe,
+                                  {L"/update:", L"/wh:" + std::to_wstring(reinterpret_cast<uintptr_t>(window)),
+                                   L"/exe:" + Exe()},
+                                  c.fault != nullptr ? c.fault : L"");
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, c.exitCode) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen);
+    EXPECT_TRUE(application.WaitForExit()) << "the application was not asked to close";
+    held.Reset();
+
+    if (c.exitCode == quentar::kExitInstalled) {
+        EXPECT_EQ(FileVersionText(Exe()), UI_SAMPLE_VERSION_B);
+        ASSERT_TRUE(ui::WaitUntil([] { return SampleWindow(UI_SAMPLE_VERSION_B) != nullptr; }))
+            << "version B was not started";
+        const std::vector<StartNote> notes = StartNotes();
+        ASSERT_EQ(notes.size(), 2u);
+        EXPECT_EQ(notes[1].version, UI_SAMPLE_VERSION_B);
+        EXPECT_EQ(Narrow(notes[1].path), Narrow(Exe()));
+        EXPECT_EQ(Narrow(notes[1].directory), Narrow(place_.destination));
+        EXPECT_TRUE(HasLine(run.log, "update: moved " + Utf8(Exe()) + ".tmp to " + Utf8(Exe()))) << Joined(run.log);
+        EXPECT_TRUE(HasLine(run.log, "started " + Utf8(Exe()))) << Joined(run.log);
+        ExpectEnd(run, "installed", 0);
+    } else {
+        // The installed version stays, and nothing is started.
+        EXPECT_EQ(ReadBytes(Exe()), installed);
+        EXPECT_FALSE(PathExists(Exe() + L".tmp"));
+        EXPECT_EQ(StartNotes().size(), 1u);
+        EXPECT_TRUE(HasLine(run.log, "message: " + LogText(L"Quentar is still running:\n" + Exe() +
+                                                             L"\n\nClose Quentar and click Retry to continue the "
+                                                             L"update, or click Cancel to stop the update and keep "
+                                                             L"the installed version.")))
+            << Joined(run.log);
+        EXPECT_TRUE(HasLine(run.log, "nobody to ask; answered: Cancel")) << Joined(run.log);
+        ExpectEnd(run, "the installation failed and was taken back", quentar::kExitFailed);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnattendedUpdate,
+    ::testing::Values(UpdateCase{"Replaced", UI_SETUP_B_EXE, nullptr, false, quentar::kExitInstalled},
+                      // The old executable stays in use; the minute passes quickly.
+                      UpdateCase{"StillRunning", UI_SETUP_FAULTS_EXE, L"GetTickCount-fast", true,
+                                 quentar::kExitFailed}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace ui_test
