@@ -36,7 +36,9 @@ std::vector<ui::ProcessInfo> ProcessesStartedBy(const std::vector<ui::ProcessInf
     std::vector<ui::ProcessInfo> started;
     for (const auto& p : ui::ListProcesses()) {
         if (p.id == exclude) continue;
-        const bool child = p.parentId == exclude && !EqualsNoCase(p.exeName, L"explorer.exe");
+        // Process ids are reused: a process that ran before the setup program
+        // may name a parent that had its id.
+        const bool child = p.parentId == exclude && known.count(p.id) == 0 && !EqualsNoCase(p.exeName, L"explorer.exe");
         const bool unknown = known.count(p.id) == 0 && !IsWineHousekeeping(p.exeName);
         if (child || unknown) started.push_back(p);
     }

@@ -314,6 +314,10 @@ TEST_P(InUseUnattended, FilesLeftForTheNextStartGive3010AndNoRestart) {
     ASSERT_NE(aside, pending.end()) << "the executable moved aside is not left for the next start";
     EXPECT_TRUE(HasLineStartingWith(run.log, "scheduled for deletion at the next start of Windows: " + Utf8(*aside)))
         << Joined(run.log);
+    // The log names what was moved aside and what was left as identical.
+    EXPECT_TRUE(HasLine(run.log, "moved aside: " + Utf8(Exe()) + " -> " + Utf8(*aside))) << Joined(run.log);
+    EXPECT_TRUE(HasLine(run.log, "identical file left as it is: " + Utf8(place_.destination) + "\\repo.jpg"))
+        << Joined(run.log);
     EXPECT_TRUE(HasLine(run.log, "message: " + LogText(kRestartQuestion))) << Joined(run.log);
     EXPECT_TRUE(HasLine(run.log, "nobody to ask; answered: No")) << Joined(run.log);
     EXPECT_FALSE(HasLine(run.log, "restart of Windows requested"));
