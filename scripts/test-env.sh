@@ -51,6 +51,12 @@ if [ "${FRESH_PREFIX:-1}" = 1 ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 300 wineboot -i >/dev/null 2>&1
   # Without a window manager every hide or close costs ~2 s: let Wine manage.
   timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  # The desktop process wineboot started read the X11 settings before the
+  # line above: end it and its server, so that every program from here on,
+  # the desktop included, starts with them (else each window that hides or
+  # closes costs seconds, in every test of the session).
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
 fi
 wineserver -p >/dev/null 2>&1 || true
 # Bring the prefix's services up now, so that no test program starts them and
