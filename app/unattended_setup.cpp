@@ -55,8 +55,24 @@ bool ChooseComponents(const SetupOptions& options, const UpdateArguments& argume
     return true;
 }
 
+// The folders of `path` that do not exist yet, innermost first; the first
+// segment (a drive) is never among them, as CreatePathLevels never makes it.
+StringList MissingLevels(const U16String& path) {
+    StringList levels;
+    for (U16String level = path; !DirectoryExists(level);) {
+        const size_t separator = level.rfind(u'\\');
+        if (separator == U16String::npos) break;
+        levels.push_back(level);
+        level.resize(separator);
+    }
+    return levels;
+}
+
 // The destination and the shortcuts of an installation outside an update;
-// false when the destination cannot be used (told through `feedback`).
+// false when the destination cannot be used (told through `feedback`). The
+// folders made for the destination are listed in installedFolders, innermost
+// first, so that taking the installation back removes them again, also when
+// only some of them could be made.
 bool PrepareInstallation(const SetupOptions& options, InstallState& state, InstallFeedback& feedback) {
     state.programFolderName = kDefaultProgramFolderName;
     state.createDesktopShortcut = !options.noDesktop;
@@ -72,7 +88,12 @@ bool PrepareInstallation(const SetupOptions& options, InstallState& state, Insta
         state.destinationFolder = options.directory;
     }
     feedback.Log(u"destination: " + state.destinationFolder);
-    return MakeDestinationReady(state.destinationFolder, feedback, /*askFirst=*/false);
+    const StringList missing = MissingLevels(state.destinationFolder);
+    const bool ready = MakeDestinationReady(state.destinationFolder, feedback, /*askFirst=*/false);
+    for (const U16String& level : missing) {
+        if (DirectoryExists(level)) AddUnique(state.installedFolders, level);
+    }
+    return ready;
 }
 
 }  // namespace
@@ -95,17 +116,18 @@ SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& ar
     }
 
     if (choice.application) {
+        bool prepared = true;
         if (arguments.updateMode) {
             PrefillForUpdate(arguments, state);
-        } else if (!PrepareInstallation(options, state, feedback)) {
-            return SetupResult::Failed;
+        } else {
+            prepared = PrepareInstallation(options, state, feedback);
         }
         ChunkPlan plan;
         // A payload without the application gives no chunks; the sequence
         // then refuses to install.
         PlanChunks(state.applicationEntry ? state.applicationEntry.FileSizeLow() : 0, plan);
         feedback.BeginProgress(static_cast<uint32_t>(plan.size()));
-        if (!RunInstallSequence(state, arguments, plan, feedback)) {
+        if (!prepared || !RunInstallSequence(state, arguments, plan, feedback)) {
             feedback.Log(u"rollback of the failed installation");
             RemoveInstallation(state, feedback);
             return SetupResult::Failed;

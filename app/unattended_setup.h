@@ -26,12 +26,14 @@ namespace quentar {
 //    Installed, nothing done;
 // 3. with the application, outside an update: the destination "/dir:"
 //    or DefaultDestination(), made ready as the destination page makes it
-//    (MakeDestinationReady, created without a question; refused: Failed),
+//    (MakeDestinationReady, created without a question; refused: Failed,
+//    and the folders it made removed again),
 //    the program folder kDefaultProgramFolderName, a desktop shortcut unless
 //    "/nodesktop", shortcuts for all users; in an update, the folder and
 //    paths of the executable being replaced (PrefillForUpdate);
 // 4. RunInstallSequence with the pauses skipped; a failure is taken back
-//    (RemoveInstallation) and ends the run as Failed, before any package;
+//    (RemoveInstallation, the folders made for the destination included) and
+//    ends the run as Failed, before any package;
 // 5. with the Axis runtime, every carried package run unattended and waited
 //    for (RunRuntimePackages);
 // 6. the files moved aside are deleted or left for the next start of

@@ -217,8 +217,8 @@ TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEvery
 // in the log, and leaves the machine as it was.
 struct RefusedCase {
     const char* name;
-    bool faultsBuild;      // the fault-injecting build of the setup program
-    const wchar_t* fault;  // its QUENTAR_FAULT
+    const wchar_t* exe;    // the setup program
+    const wchar_t* fault;  // QUENTAR_FAULT of the fault-injecting build
     enum class Place { EarlierInstallation, FileInTheWay, Nothing } place;
     std::wstring (*dir)(const InstallPlace& place);
     const wchar_t* components;
@@ -229,6 +229,8 @@ struct RefusedCase {
 void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
 
 std::wstring TheDestination(const InstallPlace& place) { return place.destination; }
+std::wstring Nowhere(const InstallPlace&) { return L""; }
+std::wstring WithIllegalName(const InstallPlace& place) { return place.destination + L"\\sub\\a|b"; }
 std::wstring TooLong(const InstallPlace& place) { return place.destination + L"\\" + std::wstring(200, L'x'); }
 
 std::wstring SystemLine(DWORD error) { return L"error " + std::to_wstring(error) + L" (" + SystemText(error) + L")"; }
@@ -236,17 +238,26 @@ std::wstring SystemLine(DWORD error) { return L"error " + std::to_wstring(error)
 const RefusedCase kRefused[] = {
     // The library cannot be written after the executable has replaced the
     // earlier one: everything is taken back.
-    {"FileCannotBeWritten", true, L"WriteFile-full:AV2000SDK.dll:1", RefusedCase::Place::EarlierInstallation,
+    {"FileCannotBeWritten", UI_SETUP_FAULTS_EXE, L"WriteFile-full:AV2000SDK.dll:1", RefusedCase::Place::EarlierInstallation,
      &TheDestination, L"app,arecont",
      {L"cannot write <dest>\\AV2000SDK.dll: " + SystemLine(ERROR_DISK_FULL),
       L"message: Unable to create file <dest>\\AV2000SDK.dll " + SystemText(ERROR_DISK_FULL),
       L"nobody to ask; answered: OK", L"rollback: deleted <dest>\\Quentar.exe"}},
-    {"DestinationIsAFile", false, nullptr, RefusedCase::Place::FileInTheWay, &TheDestination, L"app,arecont",
+    {"DestinationIsAFile", UI_SETUP_EXE, nullptr, RefusedCase::Place::FileInTheWay, &TheDestination, L"app,arecont",
      {L"destination <dest> is not a folder: a file of that name is in the way",
       L"message: Unable to create path: <dest>"}},
-    {"DestinationTooLong", false, nullptr, RefusedCase::Place::Nothing, &TooLong, L"app,arecont",
+    {"DestinationTooLong", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &TooLong, L"app,arecont",
      {L"message: Unable to create path: <dest>"}},
-    {"UnknownComponent", false, nullptr, RefusedCase::Place::Nothing, &TheDestination, L"app,arecont,cameras",
+    // The outer levels are made before the name Windows refuses: they go again.
+    {"IllegalCharacter", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &WithIllegalName, L"app,arecont",
+     {L"destination <dest> is not a folder: " + SystemLine(ERROR_INVALID_NAME),
+      L"message: Unable to create path: <dest>"}},
+    {"EmptyDestination", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &Nowhere, L"app,arecont",
+     {L"/dir: names no folder", L"message: The field cannot be empty"}},
+    {"PayloadWithoutTheApplication", UI_SETUP_NO_APPLICATION_EXE, nullptr, RefusedCase::Place::Nothing,
+     &TheDestination, L"app,arecont",
+     {L"message: This setup program does not contain the Quentar application. Setup aborted."}},
+    {"UnknownComponent", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &TheDestination, L"app,arecont,cameras",
      {L"/components:app,arecont,cameras cannot be used: unknown component \"cameras\" (known: app, arecont, axis)"}},
 };
 
@@ -268,8 +279,7 @@ TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
     ASSERT_FALSE(HasFailure());
     const Snapshot before = TakeSnapshot(place_);
     const std::wstring dir = c.dir(place_);
-    const QuietRun run = RunQuiet(c.faultsBuild ? UI_SETUP_FAULTS_EXE : UI_SETUP_EXE,
-                                  {L"/dir:" + dir, std::wstring(L"/components:") + c.components},
+    const QuietRun run = RunQuiet(c.exe, {L"/dir:" + dir, std::wstring(L"/components:") + c.components},
                                   c.fault != nullptr ? c.fault : L"");
     ASSERT_TRUE(run.exitCode) << "still running";
     EXPECT_EQ(*run.exitCode, quentar::kExitFailed) << Joined(run.log);
@@ -285,6 +295,17 @@ TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusedUnattended, ::testing::ValuesIn(kRefused),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The fatal error of a payload that cannot be decoded shows no box either.
+TEST_F(Unattended, APayloadThatCannotBeDecodedEndsWith2WithoutAWindow) {
+    const QuietRun run = RunQuiet(UI_SETUP_CORRUPT_EXE, {L"/dir:" + place_.destination});
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, 2u) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
+    EXPECT_TRUE(HasLine(run.log, "fatal error: Unexpected error 1")) << Joined(run.log);
+    ExpectEnd(run, "fatal error", 2);
+    EXPECT_FALSE(PathExists(place_.destination));
+}
 
 // Over an earlier installation whose Quentar.exe runs: the executable moved
 // aside waits for the next start of Windows, which is not brought about,
