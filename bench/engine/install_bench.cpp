@@ -187,13 +187,18 @@ int main(int argc, char** argv) {
             ::CopyFileW(AsWide(from + u"\\" + name), AsWide(folder + u"\\" + name), FALSE);
         }
     };
-    auto engine = [&](const U16String& folder) {
-        InstallState state;
-        SilentFeedback feedback;
+    // An install state over `folder` holding the decoded payload, which goes
+    // back to `payload` when the measurement is done.
+    auto stateFor = [&](InstallState& state, const U16String& folder) {
         state.payload = std::move(payload);
         state.destinationFolder = folder;
         state.applicationPath = folder + u"\\Quentar.exe";
         state.applicationEntry = FindEntry(u"Quentar.exe", state);
+    };
+    auto engine = [&](const U16String& folder) {
+        InstallState state;
+        SilentFeedback feedback;
+        stateFor(state, folder);
         const double t0 = Now();
         bool ok = WriteApplicationExecutable(state, plan, feedback);
         for (size_t i = 1; i < names.size(); ++i) ok = InstallEntryFile(state, names[i], feedback) && ok;
@@ -246,10 +251,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < repetitions + 1; ++round) {
         InstallState state;
         SilentFeedback feedback;
-        state.payload = std::move(payload);
-        state.destinationFolder = source;
-        state.applicationPath = source + u"\\Quentar.exe";
-        state.applicationEntry = FindEntry(u"Quentar.exe", state);
+        stateFor(state, source);
         state.programFolderName = u"Quentar bench " + stamp;
         state.createDesktopShortcut = true;
         for (const U16String& name : names) state.installedFiles.push_back(source + u"\\" + name);
