@@ -11,6 +11,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <dmoreg.h>
+#include <bcrypt.h>
 
 namespace quentar {
 
@@ -81,6 +82,24 @@ namespace quentar {
     X(BOOL, SHGetPathFromIDListW, (PCIDLIST_ABSOLUTE list, LPWSTR path), (list, path))                 \
     X(PIDLIST_ABSOLUTE, SHBrowseForFolderW, (LPBROWSEINFOW info), (info))                              \
     X(HRESULT, SHGetMalloc, (IMalloc * *allocator), (allocator))                                       \
+    /* Hashing (bcrypt.dll) */                                                                         \
+    X(NTSTATUS, BCryptOpenAlgorithmProvider,                                                           \
+      (BCRYPT_ALG_HANDLE * algorithm, LPCWSTR id, LPCWSTR implementation, ULONG flags),                \
+      (algorithm, id, implementation, flags))                                                          \
+    X(NTSTATUS, BCryptCloseAlgorithmProvider, (BCRYPT_ALG_HANDLE algorithm, ULONG flags),              \
+      (algorithm, flags))                                                                              \
+    X(NTSTATUS, BCryptGetProperty,                                                                     \
+      (BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output, ULONG size, ULONG * result, ULONG flags), \
+      (object, property, output, size, result, flags))                                                 \
+    X(NTSTATUS, BCryptCreateHash,                                                                      \
+      (BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE * hash, PUCHAR object, ULONG objectSize,        \
+       PUCHAR secret, ULONG secretSize, ULONG flags),                                                  \
+      (algorithm, hash, object, objectSize, secret, secretSize, flags))                               \
+    X(NTSTATUS, BCryptHashData, (BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG size, ULONG flags),      \
+      (hash, input, size, flags))                                                                      \
+    X(NTSTATUS, BCryptFinishHash, (BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG size, ULONG flags),   \
+      (hash, output, size, flags))                                                                     \
+    X(NTSTATUS, BCryptDestroyHash, (BCRYPT_HASH_HANDLE hash), (hash))                                  \
     /* DirectX Media Objects (msdmo.dll) */                                                            \
     X(HRESULT, DMOGetName, (REFCLSID classId, WCHAR * name), (classId, name))                          \
     /* Processes */                                                                                    \

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the static imports of a Windows executable against an allowed list.
 
-    check-imports.py EXE --allow kernel32 msvcrt user32 ...
+    check-imports.py EXE --allow kernel32 msvcrt user32 ... [--large-address-aware]
 
 The loader resolves static imports before the program's first line runs,
 searching the program's own folder first for every DLL Windows does not
@@ -10,11 +10,17 @@ statically only the DLLs in the allowed list; every other DLL is to be
 delay-loaded. Prints the static and the delay-loaded DLLs with the functions
 taken from each; exits 1 naming every static import outside the list and
 every delay-loaded function whose slot does not lead to its loading stub, 2
-when the file is not a PE image.
+when the file is not a PE image. With --large-address-aware it also fails
+unless the file header marks the image IMAGE_FILE_LARGE_ADDRESS_AWARE (the
+32-bit program then gets 4 GB of address space on 64-bit Windows, where the
+whole decoded payload lives).
 """
 import argparse
 import struct
 import sys
+
+
+IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
 
 
 class PeImage:
@@ -25,7 +31,7 @@ class PeImage:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE signature")
-        sections, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
+        sections, optional_size, self.characteristics = struct.unpack_from("<2xH12xHH", data, pe + 4)
         optional = pe + 24
         magic = struct.unpack_from("<H", data, optional)[0]
         if magic not in (0x10B, 0x20B):
@@ -151,6 +157,8 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("--allow", nargs="+", required=True, metavar="DLL",
                         help="DLLs that may be imported statically (without .dll)")
+    parser.add_argument("--large-address-aware", action="store_true",
+                        help="also require the IMAGE_FILE_LARGE_ADDRESS_AWARE flag")
     args = parser.parse_args()
     allowed = {base_name(a) for a in args.allow}
     try:
@@ -183,6 +191,13 @@ def main():
             print("%s: the delay-load slots of %s for %s do not lead to the loading stub, so the first "
                   "call jumps nowhere (a caller compiled with dllimport declarations)"
                   % (args.exe, dll, " ".join(unbound)))
+    if args.large_address_aware:
+        aware = bool(image.characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE)
+        print("large-address aware: %s (characteristics 0x%04x)" % ("yes" if aware else "no", image.characteristics))
+        if not aware:
+            failed = True
+            print("%s: not large-address aware: a 32-bit process is then held to 2 GB of address space "
+                  "(link with --large-address-aware)" % args.exe)
     return 1 if failed else 0
 
 

@@ -2,7 +2,8 @@
 # Installs what building and testing need on Debian 12, only what is missing:
 # the i386 architecture (32-bit Wine), mingw-w64, Wine, Xvfb, CMake,
 # GoogleTest, Google Benchmark, clang with libFuzzer, and the tools the
-# sample payload and screenshots use. Idempotent; fast when all is there.
+# sample payload and screenshots use, the signing tool of make setup and the
+# installer compiler the benchmark compares with. Idempotent; fast when all is there.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev libssl-dev liblz4-dev
   clang libclang-rt-14-dev
   wixl msitools
+  openssl osslsigncode nsis
 )
 
 sudo_cmd=()

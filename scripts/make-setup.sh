@@ -16,6 +16,10 @@
 #            the files when SOURCE_DATE_EPOCH is set, else random)
 #   SOURCE_DATE_EPOCH  every time stored in the archive; with it the same
 #            inputs give the same Setup.exe, byte for byte
+#   SIGN_CERT  signs Setup.exe with Authenticode (SHA-256, osslsigncode): a
+#            PEM or DER certificate (chain) with SIGN_KEY, its private key,
+#            or a PKCS#12 file (.pfx, .p12) that holds both; SIGN_PASSWORD
+#            unlocks an encrypted key or PKCS#12 file
 # Every setting is checked before anything is built: a bad one stops the run
 # with one line naming it and its value. Whatever fails, the release folder is
 # left without a Setup.exe, so an earlier one is never taken for this one.
@@ -62,6 +66,41 @@ license=${LICENSE:-app/resources/license.rtf}
 [[ -z ${SOURCE_DATE_EPOCH:-} || $SOURCE_DATE_EPOCH =~ ^[0-9]{1,12}$ ]] ||
   refuse "SOURCE_DATE_EPOCH=\"$SOURCE_DATE_EPOCH\": not a number of seconds since 1970"
 
+# SIGN_CERT, SIGN_KEY: readable, and the key is the certificate's. The
+# signing time is SOURCE_DATE_EPOCH when set, so a signed build stays
+# reproducible (the signature of the same bytes with the same key is the same).
+sign=()
+if [ -n "${SIGN_CERT:-}" ] || [ -n "${SIGN_KEY:-}" ]; then
+  [ -n "${SIGN_CERT:-}" ] || refuse "SIGN_KEY=\"$SIGN_KEY\": no SIGN_CERT, the certificate to sign with"
+  command -v osslsigncode >/dev/null || refuse "SIGN_CERT=\"$SIGN_CERT\": signing needs osslsigncode (apt-get install osslsigncode)"
+  cert=$SIGN_CERT
+  [[ $cert == /* ]] || cert=$top/$cert
+  [ -f "$cert" ] && [ -r "$cert" ] || refuse "SIGN_CERT=\"$SIGN_CERT\": no such readable file"
+  export SIGN_PASSWORD=${SIGN_PASSWORD:-}
+  case "${cert,,}" in
+    *.pfx | *.p12)
+      [ -z "${SIGN_KEY:-}" ] || refuse "SIGN_KEY=\"$SIGN_KEY\": SIGN_CERT=\"$SIGN_CERT\" is a PKCS#12 file, which holds the key itself"
+      openssl pkcs12 -in "$cert" -passin env:SIGN_PASSWORD -noout 2>/dev/null ||
+        refuse "SIGN_CERT=\"$SIGN_CERT\": not a PKCS#12 file that SIGN_PASSWORD opens"
+      sign=(-pkcs12 "$cert")
+      ;;
+    *)
+      [ -n "${SIGN_KEY:-}" ] || refuse "SIGN_CERT=\"$SIGN_CERT\": a certificate without its key: give SIGN_KEY, or a .pfx/.p12 file that holds both"
+      key=$SIGN_KEY
+      [[ $key == /* ]] || key=$top/$key
+      [ -f "$key" ] && [ -r "$key" ] || refuse "SIGN_KEY=\"$SIGN_KEY\": no such readable file"
+      cert_public=$(openssl x509 -in "$cert" -noout -pubkey 2>/dev/null ||
+                    openssl x509 -inform DER -in "$cert" -noout -pubkey 2>/dev/null) ||
+        refuse "SIGN_CERT=\"$SIGN_CERT\": not a certificate (PEM or DER)"
+      key_public=$(openssl pkey -in "$key" -passin env:SIGN_PASSWORD -pubout 2>/dev/null) ||
+        refuse "SIGN_KEY=\"$SIGN_KEY\": not a private key that SIGN_PASSWORD opens (PEM or DER)"
+      [ "$cert_public" = "$key_public" ] || refuse "SIGN_KEY=\"$SIGN_KEY\": not the key of SIGN_CERT=\"$SIGN_CERT\""
+      sign=(-certs "$cert" -key "$key")
+      ;;
+  esac
+  [ -z "${SOURCE_DATE_EPOCH:-}" ] || sign+=(-time "$SOURCE_DATE_EPOCH")
+fi
+
 # FILES: every item names something. An empty item (a doubled or trailing
 # ";") is refused: taken as a path it would be the top of this tree.
 [ -n "${FILES:-}" ] || refuse 'FILES is empty: name the files to carry, e.g. FILES="Quentar.exe=/rel/Quentar.exe;/rel/AV2000SDK.dll"'
@@ -103,9 +142,27 @@ mv "$work/payload.qpk" "$tree/payload.qpk"
 SETUP_VERSION=$version SETUP_LICENSE_FILE=$license SETUP_PAYLOAD_ARCHIVE=$tree/payload.qpk \
   SETUP_RELEASE_TREE=$tree SETUP_PAYLOAD_TOOL=$tool scripts/build.sh release
 
-# What the program carries, read back out of it, must be the archive packed.
+cp "$tree/payload.qpk" "$work/"
+if [ ${#sign[@]} -gt 0 ]; then
+  # A password goes through a file of this run's own, never the command line.
+  if [ -n "$SIGN_PASSWORD" ]; then
+    printf '%s' "$SIGN_PASSWORD" >"$work/password"
+    sign+=(-readpass "$work/password")
+  fi
+  if ! osslsigncode sign "${sign[@]}" -h sha256 -n "Quentar Setup" \
+       -in "$tree/Setup.exe" -out "$work/Setup.exe" >"$work/sign.log" 2>&1; then
+    echo "make setup: signing $tree/Setup.exe failed: $(grep -v '^$' "$work/sign.log" | head -n 1)" >&2
+    exit 1
+  fi
+  rm -f "$work/password"
+else
+  cp "$tree/Setup.exe" "$work/"
+fi
+
+# What the program to ship carries, read back out of it, must be the archive
+# packed.
 "$tool" list --sha256 "$tree/payload.qpk" >"$work/packed.txt"
-"$tool" list --sha256 "$tree/Setup.exe" >"$work/payload.txt"
+"$tool" list --sha256 "$work/Setup.exe" >"$work/payload.txt"
 if ! cmp -s "$work/packed.txt" "$work/payload.txt"; then
   echo "make setup: $tree/Setup.exe does not carry the archive just packed" >&2
   exit 1
@@ -113,8 +170,7 @@ fi
 
 # Published together, Setup.exe last: it is there only when the rest is.
 mkdir -p "$out"
-cp "$tree/payload.qpk" "$work/"
-cp "$tree/Setup.exe" "$work/"
 (cd "$work" && sha256sum Setup.exe payload.qpk >SHA256SUMS)
 for name in payload.qpk payload.txt SHA256SUMS Setup.exe; do mv "$work/$name" "$out/$name"; done
 echo "Built $out/Setup.exe: version $version, $(wc -l <"$out/payload.txt") files; their list: $out/payload.txt"
+[ ${#sign[@]} -eq 0 ] || echo "Signed with $SIGN_CERT (Authenticode, SHA-256)"

@@ -17,6 +17,7 @@
 #define IDB_BANNER           227
 #define IDR_PAYLOAD          101
 #define IDR_LICENSE          102  /* the licence agreement, RTF */
+#define IDR_PAYLOAD_SHA256   103  /* SHA-256 of resource 101, 64 hexadecimal digits */
 
 /* String table. */
 #define IDS_FIELD_EMPTY          206

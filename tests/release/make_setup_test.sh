@@ -2,6 +2,8 @@
 # make setup, driven through the Makefile as a release engineer runs it.
 #   make_setup_test.sh inputs       TOP TOOL WORK   bad settings: one line, nothing built
 #   make_setup_test.sh reproducible TOP TOOL WORK   two builds of the same inputs: same bytes
+#   make_setup_test.sh signed       TOP TOOL WORK   Authenticode signatures that verify, and
+#                                                    fail to once a byte changes
 # TOOL is the native setup-payload (so no run builds it); WORK holds the
 # fixtures, the release folder and the release tree (kept between runs, so
 # that a second run only packs, relinks and compares).
@@ -23,15 +25,32 @@ printf 'a\n' >"$fx/nested/a.txt"
 printf 'b\n' >"$fx/nested/sub/b.txt"
 printf '{\\rtf1\\ansi Release agreement\\par}\n' >"$fx/eula.rtf"
 printf 'This agreement is plain text.\n' >"$fx/notes.txt"
+# A throwaway signing certificate, its key as PEM and both in a PKCS#12
+# file, and a key of another certificate.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quentar Setup test signing" \
+    -addext extendedKeyUsage=codeSigning -keyout "$fx/sign.key" -out "$fx/sign.pem" 2>/dev/null ||
+    { echo "FAIL: openssl cannot make a certificate" >&2; exit 1; }
+openssl pkcs12 -export -in "$fx/sign.pem" -inkey "$fx/sign.key" -passout pass:s3cret -out "$fx/sign.pfx"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$fx/other.key" 2>/dev/null
 
 # make_setup VAR=VALUE...: make setup with these settings; stdout and stderr
 # go to $work/out and $work/err, the exit code to $code. The deps step is
 # skipped (-o deps): the packages are there, and it would cost every row.
 make_setup() {
     env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL -u VERSION -u LICENSE -u FILES -u KEY -u SOURCE_DATE_EPOCH \
+        -u SIGN_CERT -u SIGN_KEY -u SIGN_PASSWORD \
         SETUP_RELEASE_DIR="$release" SETUP_RELEASE_TREE="$work/tree" SETUP_PAYLOAD_TOOL="$tool" \
         make -s --no-print-directory -C "$top" -o deps setup "$@" >"$work/out" 2>"$work/err"
     code=$?
+}
+
+# check_pe_flags EXE: the shipped program's imports are the allowed ones
+# (SETUP_STATIC_IMPORTS, from the test's environment) and it is
+# large-address aware.
+check_pe_flags() {
+    # shellcheck disable=SC2086  # the list is space-separated DLL names
+    python3 "$top/scripts/check-imports.py" "$1" --allow ${SETUP_STATIC_IMPORTS:?} --large-address-aware \
+        >"$work/pe-flags" || fail "$1: $(grep -v '^\(allowed\|static\|delayed\|large\)' "$work/pe-flags")"
 }
 
 if [ "$mode" = inputs ]; then
@@ -73,6 +92,13 @@ LICENSE="$fx/companions" FILES="$fx/app.exe"|make setup: LICENSE="$fx/companions
 LICENSE="$fx/eula.doc" FILES="$fx/app.exe"|make setup: LICENSE="$fx/eula.doc": no such file
 KEY=00ff FILES="$fx/app.exe"|make setup: KEY="00ff": not 32 hexadecimal digits
 SOURCE_DATE_EPOCH=yesterday FILES="$fx/app.exe"|make setup: SOURCE_DATE_EPOCH="yesterday": not a number of seconds since 1970
+SIGN_KEY="$fx/sign.key" FILES="$fx/app.exe"|make setup: SIGN_KEY="$fx/sign.key": no SIGN_CERT, the certificate to sign with
+SIGN_CERT="$fx/missing.pem" SIGN_KEY="$fx/sign.key" FILES="$fx/app.exe"|make setup: SIGN_CERT="$fx/missing.pem": no such readable file
+SIGN_CERT="$fx/sign.pem" FILES="$fx/app.exe"|make setup: SIGN_CERT="$fx/sign.pem": a certificate without its key: give SIGN_KEY, or a .pfx/.p12 file that holds both
+SIGN_CERT="$fx/sign.pem" SIGN_KEY="$fx/other.key" FILES="$fx/app.exe"|make setup: SIGN_KEY="$fx/other.key": not the key of SIGN_CERT="$fx/sign.pem"
+SIGN_CERT="$fx/sign.key" SIGN_KEY="$fx/sign.key" FILES="$fx/app.exe"|make setup: SIGN_CERT="$fx/sign.key": not a certificate (PEM or DER)
+SIGN_CERT="$fx/sign.pfx" SIGN_PASSWORD=wrong FILES="$fx/app.exe"|make setup: SIGN_CERT="$fx/sign.pfx": not a PKCS#12 file that SIGN_PASSWORD opens
+SIGN_CERT="$fx/sign.pfx" SIGN_KEY="$fx/sign.key" SIGN_PASSWORD=s3cret FILES="$fx/app.exe"|make setup: SIGN_KEY="$fx/sign.key": SIGN_CERT="$fx/sign.pfx" is a PKCS#12 file, which holds the key itself
 EOF
 
 elif [ "$mode" = reproducible ]; then
@@ -128,6 +154,45 @@ PY
     "$tool" list "$release/Setup.exe" | grep -q '	2023-11-14T22:13:21Z$' || fail "Setup.exe does not carry the new archive"
 
     [ "$(sha256sum "$dev_exe" 2>/dev/null)" = "$dev_before" ] || fail "make setup changed $dev_exe"
+    check_pe_flags "$release/Setup.exe"
+
+elif [ "$mode" = signed ]; then
+    # Signed with the key and certificate as PEM files, then with the same
+    # pair in a PKCS#12 file: both verify against the certificate, at the
+    # signing time SOURCE_DATE_EPOCH, so the two are the same bytes.
+    settings=(VERSION=5.2.0.1 LICENSE="$fx/eula.rtf" SOURCE_DATE_EPOCH=1700000000
+              FILES="Quentar.exe=$fx/app.exe;$fx/sdk.dll;$fx/companions")
+    for how in pem pfx; do
+        if [ $how = pem ]; then
+            make_setup "${settings[@]}" SIGN_CERT="$fx/sign.pem" SIGN_KEY="$fx/sign.key"
+        else
+            make_setup "${settings[@]}" SIGN_CERT="$fx/sign.pfx" SIGN_PASSWORD=s3cret
+        fi
+        [ "$code" = 0 ] || { cat "$work/out" "$work/err" >&2; fail "make setup signed with $how: exit $code"; continue; }
+        grep -q "^Signed with $fx/sign.$how (Authenticode, SHA-256)\$" "$work/out" || fail "$how: no line about the signature"
+        cp "$release/Setup.exe" "$work/signed-$how.exe"
+        osslsigncode verify -CAfile "$fx/sign.pem" -in "$release/Setup.exe" >"$work/verify" 2>&1 ||
+            fail "$how: the signed Setup.exe does not verify: $(grep -iE 'fail|error' "$work/verify" | head -n 3)"
+        grep -q "Message digest algorithm *: SHA256" "$work/verify" || fail "$how: not signed with SHA-256"
+        # What is published is the signed program: its sums and its payload.
+        (cd "$release" && sha256sum --quiet -c SHA256SUMS) || fail "$how: SHA256SUMS is not of the signed Setup.exe"
+        "$tool" list --sha256 "$release/Setup.exe" | cmp -s - "$release/payload.txt" ||
+            fail "$how: the signed Setup.exe does not carry payload.txt's files"
+    done
+    cmp -s "$work/signed-pem.exe" "$work/signed-pfx.exe" || fail "signed with PEM files and with PKCS#12: different bytes"
+    check_pe_flags "$release/Setup.exe"
+
+    # One byte changed anywhere the signature covers, here in the middle of
+    # the file, and the signature no longer verifies.
+    cp "$release/Setup.exe" "$work/tampered.exe"
+    at=$(( $(wc -c <"$work/tampered.exe") / 2 ))
+    byte=$(od -An -tu1 -j "$at" -N 1 "$work/tampered.exe" | tr -d ' ')
+    printf "$(printf '\\%03o' $(( byte ^ 1 )))" | dd of="$work/tampered.exe" bs=1 seek="$at" conv=notrunc 2>/dev/null
+    cmp -s "$release/Setup.exe" "$work/tampered.exe" && fail "the byte was not changed"
+    if osslsigncode verify -CAfile "$fx/sign.pem" -in "$work/tampered.exe" >"$work/verify" 2>&1; then
+        fail "Setup.exe with one byte changed still verifies"
+    fi
+    grep -q "MISMATCH" "$work/verify" || fail "the changed byte is not reported as a digest mismatch: $(tail -n 3 "$work/verify")"
 else
     echo "unknown mode $mode" >&2
     exit 2

@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "state/fatal_error.h"
 #include "state/resource_ids.h"
 #include "payload/load_payload.h"
 #include "platform/resources.h"
+#include "platform/system_api.h"
+#include "platform/system_hash.h"
 #include "platform/unique_resource.h"
 #include "test_paths.h"
 
@@ -59,6 +64,112 @@ TEST_F(CarriedPayload, CutArchiveRaisesTheDecodeError) {
         EXPECT_EQ(FatalError::MessageId(e.code()), IDS_UNEXPECTED_ERROR);
     }
     EXPECT_FALSE(state.payload);
+}
+
+// Fails the one system call named, with STATUS_UNSUCCESSFUL.
+class FailingHashCall : public ForwardingSystemApi {
+public:
+    explicit FailingHashCall(std::string call) : ForwardingSystemApi(Sys()), call_(std::move(call)) {}
+    NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR id, LPCWSTR implementation,
+                                         ULONG flags) override {
+        return call_ == "open" ? kFailure : inner_.BCryptOpenAlgorithmProvider(algorithm, id, implementation, flags);
+    }
+    NTSTATUS BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG size, ULONG flags) override {
+        return call_ == "data" ? kFailure : inner_.BCryptHashData(hash, input, size, flags);
+    }
+    NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG size, ULONG flags) override {
+        return call_ == "finish" ? kFailure : inner_.BCryptFinishHash(hash, output, size, flags);
+    }
+
+private:
+    static constexpr NTSTATUS kFailure = static_cast<NTSTATUS>(0xC0000001);  // STATUS_UNSUCCESSFUL
+    std::string call_;
+};
+
+std::string Hex(const Sha256Digest& digest) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t b : digest) {
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+TEST(SystemSha256, MatchesPublishedVectors) {
+    const std::string million(1000000, 'a');
+    const struct {
+        std::string input;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        Sha256Digest digest{};
+        ASSERT_EQ(SystemSha256(reinterpret_cast<const uint8_t*>(c.input.data()), c.input.size(), digest), 0)
+            << c.input.size() << " bytes";
+        EXPECT_EQ(Hex(digest), c.digest) << c.input.size() << " bytes";
+    }
+}
+
+// The digest the build stored beside the payload is what lets the payload
+// through: any other digest, none, a payload with one byte changed, or
+// hashing the system cannot do, is the fatal payload error.
+TEST_F(CarriedPayload, OnlyThePayloadItsStoredDigestDescribesPassesTheCheck) {
+    const ResourceBytes stored =
+        FindResourceBytes(module_.get(), MAKEINTRESOURCEW(IDR_PAYLOAD_SHA256), MAKEINTRESOURCEW(10));
+    ASSERT_NE(stored.data, nullptr) << "Setup.exe carries no digest of its payload";
+    const std::string digest(reinterpret_cast<const char*>(stored.data), stored.size);
+    ASSERT_EQ(digest.size(), 64u);
+    std::string upper = digest;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string otherDigit = digest;
+    otherDigit[63] = otherDigit[63] == '0' ? '1' : '0';
+
+    // One bit of the first entry's creation time (key, entry count, then the
+    // header's attributes and times): the archive still decodes, as another
+    // archive than the one built.
+    std::vector<uint8_t> flipped(resource_.data, resource_.data + resource_.size);
+    flipped[16 + 4 + 4 + 3] ^= 0x01;
+    InstallState decodedAnyway;
+    LoadPayloadFrom(flipped.data(), flipped.size(), decodedAnyway);
+    ASSERT_TRUE(decodedAnyway.payload) << "the changed archive should still decode: the digest must be what refuses it";
+
+    const std::vector<uint8_t> payload(resource_.data, resource_.data + resource_.size);
+    const struct {
+        const char* what;
+        const std::vector<uint8_t>& payload;
+        std::optional<std::string> digest;  // nullopt: no digest resource
+        const char* failingCall;            // of the system's hashing, or ""
+        bool passes;
+    } cases[] = {
+        {"the stored digest", payload, digest, "", true},
+        {"the stored digest in capitals", payload, upper, "", true},
+        {"one payload byte changed", flipped, digest, "", false},
+        {"no digest resource", payload, std::nullopt, "", false},
+        {"another last digit", payload, otherDigit, "", false},
+        {"63 digits", payload, digest.substr(0, 63), "", false},
+        {"a line break after the digits", payload, digest + "\n", "", false},
+        {"a letter that is no digit", payload, "g" + digest.substr(1), "", false},
+        {"the algorithm cannot be opened", payload, digest, "open", false},
+        {"hashing the data fails", payload, digest, "data", false},
+        {"finishing the hash fails", payload, digest, "finish", false},
+    };
+    for (const auto& c : cases) {
+        FailingHashCall failing(c.failingCall);
+        ScopedSystemApi scope(failing);
+        const uint8_t* text = c.digest ? reinterpret_cast<const uint8_t*>(c.digest->data()) : nullptr;
+        try {
+            CheckPayloadDigest(c.payload.data(), c.payload.size(), text, c.digest ? c.digest->size() : 0);
+            EXPECT_TRUE(c.passes) << c.what << ": passed the check";
+        } catch (const FatalError& e) {
+            EXPECT_FALSE(c.passes) << c.what << ": refused";
+            ASSERT_TRUE(e.IsCode()) << c.what;
+            EXPECT_EQ(e.code(), kPayloadDecodeError) << c.what;
+        }
+    }
 }
 
 TEST_F(CarriedPayload, LicenceAgreementIsTheOneGivenAtBuildTime) {
