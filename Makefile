@@ -8,7 +8,8 @@
 # touch that folder; see README and scripts/make-setup.sh):
 #   make setup VERSION=5.2.0.1 LICENSE=/rel/eula.rtf FILES="Quentar.exe=/rel/Quentar.exe;/rel/AV2000SDK.dll"
 # SOURCE_DATE_EPOCH=<seconds> makes the result reproducible byte for byte;
-# KEY=<32 hex digits> gives the archive's key. The variables reach the script
+# KEY=<32 hex digits> gives the archive's key; SIGN_CERT=<pem or pfx>
+# SIGN_KEY=<key> signs Setup.exe with Authenticode (SHA-256). The variables reach the script
 # through the environment, so any characters survive.
 # Preview any built Setup.exe with:  make run SETUP=build/release/Setup.exe
 
