@@ -1,5 +1,6 @@
 #include "payload/load_payload.h"
 
+#include "payload/hex_bytes.h"
 #include "state/fatal_error.h"
 #include "state/resource_ids.h"
 #include "platform/module_text.h"
@@ -8,35 +9,12 @@
 #include "platform/system_hash.h"
 
 namespace quentar {
-namespace {
-
-int HexDigitValue(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Reads exactly 64 hexadecimal digits into `digest`; anything else
-// (another length, a line break, a sign) is no digest.
-bool ParseDigestText(const uint8_t* text, size_t size, Sha256Digest& digest) {
-    if (text == nullptr || size != 2 * digest.size()) return false;
-    for (size_t i = 0; i < digest.size(); ++i) {
-        const int high = HexDigitValue(text[2 * i]);
-        const int low = HexDigitValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        digest[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    return true;
-}
-
-}  // namespace
 
 void CheckPayloadDigest(const uint8_t* payload, size_t size, const uint8_t* digestText, size_t digestSize) {
     Sha256Digest expected{};
     Sha256Digest actual{};
-    if (!ParseDigestText(digestText, digestSize, expected) || SystemSha256(payload, size, actual) != 0 ||
-        actual != expected) {
+    if (!ParseHexBytes(reinterpret_cast<const char*>(digestText), digestSize, expected.data(), expected.size()) ||
+        SystemSha256(payload, size, actual) != 0 || actual != expected) {
         throw FatalError::Code(kPayloadDecodeError);
     }
 }

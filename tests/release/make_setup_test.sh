@@ -131,6 +131,14 @@ elif [ "$mode" = reproducible ]; then
         grep -q "^$line.*	2023-11-14T22:13:20Z	$(sha256sum "$file" | cut -d' ' -f1)\$" "$work/listed" ||
             fail "$entry is not listed with its size, the epoch and its SHA-256: $(grep "^$entry	" "$work/listed")"
     done
+    # A payload changed after the build, or its SHA-256, is refused by the
+    # archive tool as by the program.
+    python3 "$top/tests/common/tamper_setup.py" "$release/Setup.exe" "$work/flipped.exe" "$work/wrong-digest.exe"
+    for exe in flipped wrong-digest; do
+        if "$tool" list "$work/$exe.exe" >/dev/null 2>"$work/list.err"; then fail "setup-payload list accepts $exe.exe"; fi
+        grep -q "its SHA-256 differs from the one in resource RCDATA 103" "$work/list.err" ||
+            fail "$exe.exe: $(cat "$work/list.err")"
+    done
     # The file version is the one asked for, in the fixed part of the version
     # resource (the greeting reads it there).
     version=$(python3 - "$release/Setup.exe" <<'PY'

@@ -277,11 +277,25 @@ ArchiveSource ReadArchiveSource(const std::string& path) {
     switch (pe.status) {
         case PeResourceLookup::NotExecutable:
             break;
-        case PeResourceLookup::Found:
+        case PeResourceLookup::Found: {
             source.offset = pe.offset;
             source.size = pe.size;
             source.label = path + " (resource RCDATA 101)";
+            // Setup.exe refuses a payload that differs from the SHA-256 beside
+            // it; so does this tool. Executables built before the digest are
+            // read as they are.
+            const PeResourceLookup digest =
+                FindPeResource(source.file.data(), source.file.size(), kResourceTypeRcData, kPayloadDigestResourceId);
+            if (digest.status == PeResourceLookup::Found) {
+                std::string stored(reinterpret_cast<const char*>(source.file.data() + digest.offset), digest.size);
+                for (char& c : stored) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+                if (stored != Sha256::Hex(source.Data(), source.size)) {
+                    throw Failure(source.label + ": not the payload the program was built with: its SHA-256 differs "
+                                                 "from the one in resource RCDATA 103, so the program refuses it");
+                }
+            }
             break;
+        }
         case PeResourceLookup::Missing:
             throw Failure(path + ": an executable without a payload (" + pe.problem + ")");
         case PeResourceLookup::Malformed:

@@ -10,6 +10,9 @@ namespace setup_payload {
 
 constexpr uint32_t kResourceTypeRcData = 10;  // RT_RCDATA
 constexpr uint32_t kPayloadResourceId = 101;
+// The payload's SHA-256 as 64 hexadecimal digits, which Setup.exe checks
+// its payload against before decoding it.
+constexpr uint32_t kPayloadDigestResourceId = 103;
 
 struct PeResourceLookup {
     enum Status {

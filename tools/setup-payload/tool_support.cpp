@@ -1,5 +1,7 @@
 #include "tool_support.h"
 
+#include "payload/hex_bytes.h"
+
 #include <cstdio>
 
 namespace setup_payload {
@@ -8,13 +10,6 @@ namespace {
 
 constexpr uint64_t kFileTimeOfUnixEpoch = 116444736000000000ull;
 constexpr uint64_t kTicksPerSecond = 10000000ull;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's
 // civil_from_days).
@@ -60,14 +55,7 @@ bool IsUnprintable(char32_t c) {
 }  // namespace
 
 bool ParseKey(const std::string& hex, quentar::ArchiveKey& key) {
-    if (hex.size() != 2 * key.size()) return false;
-    for (size_t k = 0; k < key.size(); ++k) {
-        const int hi = HexValue(hex[2 * k]);
-        const int lo = HexValue(hex[2 * k + 1]);
-        if (hi < 0 || lo < 0) return false;
-        key[k] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    return true;
+    return quentar::ParseHexBytes(hex.data(), hex.size(), key.data(), key.size());
 }
 
 bool ParseEpoch(const std::string& text, uint64_t& seconds) {
