@@ -11,6 +11,7 @@
 #include "lifecycle_support.h"
 #include "run_log_reader.h"
 #include "sample_packages.h"
+#include "state/fatal_error.h"
 #include "state/setup_result.h"
 #include "ui_lifecycle_paths.h"
 #include "ui_runtime_paths.h"
@@ -211,6 +212,24 @@ TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEvery
     EXPECT_TRUE(ApplicationProcesses(Exe()).empty());
     ExpectEnd(run, "installed", 0);
     RemoveSampleProducts();
+}
+
+// A Setup.exe whose payload was changed after the build (one byte of it, or
+// the SHA-256 stored beside it) installs nothing when nobody watches either:
+// no window, the fatal error in the log, exit code 2, the machine as before.
+TEST_F(Unattended, TamperedPayloadInstallsNothingAndEndsWithTheFatalError) {
+    for (const wchar_t* exe : {UI_SETUP_TAMPERED_EXE, UI_SETUP_WRONG_DIGEST_EXE}) {
+        SCOPED_TRACE(Narrow(exe));
+        const Snapshot before = TakeSnapshot(place_);
+        const QuietRun run = RunQuiet(exe, {L"/dir:" + place_.destination, L"/components:app,arecont"});
+        ASSERT_TRUE(run.exitCode) << "still running";
+        EXPECT_EQ(*run.exitCode, quentar::kFatalExitCode) << Joined(run.log);
+        EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
+        EXPECT_FALSE(PathExists(place_.destination)) << "the destination was made";
+        EXPECT_EQ(Differences(before, TakeSnapshot(place_)), "");
+        EXPECT_TRUE(HasLine(run.log, "fatal error: Unexpected error 1")) << Joined(run.log);
+        ExpectEnd(run, "fatal error", quentar::kFatalExitCode);
+    }
 }
 
 // Runs that cannot install: each ends with 1603 without a window, says why
