@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "axis_runtime.h"
 #include "lifecycle_support.h"
 #include "run_log_reader.h"
 #include "sample_packages.h"
@@ -135,6 +136,16 @@ protected:
         EXPECT_EQ(run.log.back(), "result: " + result + "; exit code " + std::to_string(code)) << Joined(run.log);
     }
 
+    // The premise of a test of what the wizard would propose: no record of
+    // Quentar on the machine.
+    static void ExpectNoQuentarInstalled() {
+        for (const auto& [name, values] : ReadUninstallKeys()) {
+            const auto it = values.find(L"DisplayName");
+            ASSERT_FALSE(it != values.end() && _wcsnicmp(SzText(it->second).c_str(), L"Quentar", 7) == 0)
+                << "Quentar is installed already: " << Narrow(name);
+        }
+    }
+
     std::wstring log_;
 };
 
@@ -144,11 +155,7 @@ TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEvery
     // A machine without Quentar and without the Axis runtime: the wizard
     // would propose everything. The destination does not exist yet.
     ASSERT_FALSE(PathExists(place_.destination));
-    for (const auto& [name, values] : ReadUninstallKeys()) {
-        const auto it = values.find(L"DisplayName");
-        ASSERT_FALSE(it != values.end() && _wcsnicmp(SzText(it->second).c_str(), L"Quentar", 7) == 0)
-            << "Quentar is installed already: " << Narrow(name);
-    }
+    ASSERT_NO_FATAL_FAILURE(ExpectNoQuentarInstalled());
     const QuietRun run = RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination});
     ASSERT_TRUE(run.exitCode) << "still running";
     EXPECT_EQ(*run.exitCode, quentar::kExitInstalled) << Joined(run.log);
@@ -215,10 +222,11 @@ TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEvery
 }
 
 // A Setup.exe whose payload was changed after the build (one byte of it, or
-// the SHA-256 stored beside it) installs nothing when nobody watches either:
-// no window, the fatal error in the log, exit code 2, the machine as before.
+// the SHA-256 stored beside it), or whose payload cannot be decoded, installs
+// nothing when nobody watches either: no window, the fatal error in the log,
+// exit code 2, the machine as before.
 TEST_F(Unattended, TamperedPayloadInstallsNothingAndEndsWithTheFatalError) {
-    for (const wchar_t* exe : {UI_SETUP_TAMPERED_EXE, UI_SETUP_WRONG_DIGEST_EXE}) {
+    for (const wchar_t* exe : {UI_SETUP_TAMPERED_EXE, UI_SETUP_WRONG_DIGEST_EXE, UI_SETUP_CORRUPT_EXE}) {
         SCOPED_TRACE(Narrow(exe));
         const Snapshot before = TakeSnapshot(place_);
         const QuietRun run = RunQuiet(exe, {L"/dir:" + place_.destination, L"/components:app,arecont"});
@@ -230,6 +238,35 @@ TEST_F(Unattended, TamperedPayloadInstallsNothingAndEndsWithTheFatalError) {
         EXPECT_TRUE(HasLine(run.log, "fatal error: Unexpected error 1")) << Joined(run.log);
         ExpectEnd(run, "fatal error", quentar::kFatalExitCode);
     }
+}
+
+// With the Axis runtime installed the wizard would propose the application
+// alone; the same setup run again finds its own installation, not older than
+// itself, and has nothing left to do.
+TEST_F(Unattended, WithTheAxisRuntimeInstalledTheApplicationAloneAndOnceOnly) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
+    RemoveSampleProducts();
+    ASSERT_NO_FATAL_FAILURE(ExpectNoQuentarInstalled());
+    AxisRuntime axis;
+    ASSERT_TRUE(axis.Registered());
+
+    const QuietRun first = RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination});
+    ASSERT_TRUE(first.exitCode) << "still running";
+    EXPECT_EQ(*first.exitCode, quentar::kExitInstalled) << Joined(first.log);
+    EXPECT_TRUE(PathExists(Exe()));
+    EXPECT_TRUE(PathExists(place_.destination + L"\\AV2000SDK.dll")) << "the Arecont runtime goes with the application";
+    for (const SamplePackage& package : kSamplePackages) {
+        EXPECT_NE(::MsiQueryProductStateW(package.productCode), INSTALLSTATE_DEFAULT)
+            << Narrow(package.entry) << " was run although the Axis runtime is installed";
+    }
+    const Snapshot installed = TakeSnapshot(place_);
+
+    const QuietRun second = RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination});
+    ASSERT_TRUE(second.exitCode) << "still running";
+    EXPECT_EQ(*second.exitCode, quentar::kExitInstalled) << Joined(second.log);
+    EXPECT_FALSE(first.windowSeen || second.windowSeen) << "a window of the setup program appeared";
+    EXPECT_TRUE(HasLine(second.log, "nothing to install")) << Joined(second.log);
+    EXPECT_EQ(Differences(installed, TakeSnapshot(place_)), "");
 }
 
 // Runs that cannot install: each ends with 1603 without a window, says why
@@ -314,17 +351,6 @@ TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusedUnattended, ::testing::ValuesIn(kRefused),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// The fatal error of a payload that cannot be decoded shows no box either.
-TEST_F(Unattended, APayloadThatCannotBeDecodedEndsWith2WithoutAWindow) {
-    const QuietRun run = RunQuiet(UI_SETUP_CORRUPT_EXE, {L"/dir:" + place_.destination});
-    ASSERT_TRUE(run.exitCode) << "still running";
-    EXPECT_EQ(*run.exitCode, 2u) << Joined(run.log);
-    EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
-    EXPECT_TRUE(HasLine(run.log, "fatal error: Unexpected error 1")) << Joined(run.log);
-    ExpectEnd(run, "fatal error", 2);
-    EXPECT_FALSE(PathExists(place_.destination));
-}
 
 // Over an earlier installation whose Quentar.exe runs: the executable moved
 // aside waits for the next start of Windows, which is not brought about,
