@@ -238,6 +238,15 @@ std::map<std::wstring, RegValues> ReadUninstallKeys() {
     return keys;
 }
 
+std::vector<std::wstring> RecordsFor(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    for (const auto& [name, values] : ReadUninstallKeys()) {
+        const auto it = values.find(L"Folder");
+        if (it != values.end() && _wcsicmp(SzText(it->second).c_str(), folder.c_str()) == 0) names.push_back(name);
+    }
+    return names;
+}
+
 std::string SzBytes(const std::wstring& text) {
     return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t));
 }

@@ -65,6 +65,9 @@ constexpr wchar_t kUninstallRoot[] = L"Software\\Microsoft\\Windows\\CurrentVers
 std::optional<RegValues> ReadKeyValues(const std::wstring& path);
 // Every uninstall key's values, by key name.
 std::map<std::wstring, RegValues> ReadUninstallKeys();
+// The names of the uninstall keys whose "Folder" is `folder` (A-Z compared
+// without regard to case).
+std::vector<std::wstring> RecordsFor(const std::wstring& folder);
 // The bytes of a REG_SZ holding `text` with its terminating NUL.
 std::string SzBytes(const std::wstring& text);
 // The text of a string value, without its terminating NULs.

@@ -43,16 +43,6 @@ std::string TimeText(const FILETIME& t) {
     return std::to_string((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
 }
 
-// The uninstall keys whose "Folder" is `folder`.
-std::vector<std::wstring> RecordsFor(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    for (const auto& [name, values] : ReadUninstallKeys()) {
-        const auto it = values.find(L"Folder");
-        if (it != values.end() && _wcsicmp(SzText(it->second).c_str(), folder.c_str()) == 0) names.push_back(name);
-    }
-    return names;
-}
-
 // The registry text form of a GUID: braces, upper-case digits, 8-4-4-4-12.
 bool IsGuidKeyName(const std::wstring& name) {
     if (name.size() != 38 || name.front() != L'{' || name.back() != L'}') return false;

@@ -77,16 +77,6 @@ std::string RegQuery(const std::wstring& key, const std::wstring& value) {
     return output;
 }
 
-// The uninstall keys whose "Folder" is `folder`.
-std::vector<std::wstring> RecordsFor(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    for (const auto& [name, values] : ReadUninstallKeys()) {
-        const auto it = values.find(L"Folder");
-        if (it != values.end() && _wcsicmp(SzText(it->second).c_str(), folder.c_str()) == 0) names.push_back(name);
-    }
-    return names;
-}
-
 // An unattended installation puts its shortcuts into the Start menu and onto
 // the desktop of all users, in the program folder "Quentar 2009": the test's
 // place says so, so that its snapshots and its clean-up cover them.
