@@ -3,7 +3,8 @@
 # the i386 architecture (32-bit Wine), mingw-w64, Wine, Xvfb, CMake,
 # GoogleTest, Google Benchmark, clang with libFuzzer, and the tools the
 # sample payload and screenshots use, the signing tool of make setup and the
-# installer compiler the benchmark compares with. Idempotent; fast when all is there.
+# installer compiler the benchmark compares with; on a kernel without 32-bit
+# support, qemu's i386 emulation for Wine. Idempotent; fast when all is there.
 set -euo pipefail
 
 packages=(
@@ -29,12 +30,50 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ "$need_arch" = 0 ] && [ ${#missing[@]} = 0 ]; then
-  exit 0
+export DEBIAN_FRONTEND=noninteractive
+if [ "$need_arch" = 1 ] || [ ${#missing[@]} != 0 ]; then
+  echo "install-deps: installing ${missing[*]:-(i386 architecture)}" >&2
+  if [ "$need_arch" = 1 ]; then "${sudo_cmd[@]}" dpkg --add-architecture i386; fi
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
 fi
 
-echo "install-deps: installing ${missing[*]:-(i386 architecture)}" >&2
-export DEBIAN_FRONTEND=noninteractive
-if [ "$need_arch" = 1 ]; then "${sudo_cmd[@]}" dpkg --add-architecture i386; fi
-"${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+# Wine's 32-bit loader, and with it every Windows test, is a 32-bit x86
+# program. Some virtual machines run a kernel that cannot start one ("Exec
+# format error"); there 32-bit programs run through qemu's user-mode
+# emulation of i386, registered with the kernel's binfmt_misc, so that Wine
+# starts them as usual. Debian 12's own qemu (7.2) ignores
+# MAP_FIXED_NOREPLACE, on which Wine's reservation of its address space
+# relies, and Wine then stops at start; the backported qemu honours it.
+i386_probe=$(mktemp)
+trap 'rm -f "$i386_probe"' EXIT
+# The smallest static i386 program: exit(7).
+printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\270\001\000\000\000\273\007\000\000\000\315\200' >"$i386_probe"
+chmod +x "$i386_probe"
+runs_i386() { local rc=0; "$i386_probe" 2>/dev/null || rc=$?; [ "$rc" = 7 ]; }
+
+if ! runs_i386; then
+  emulator=/usr/bin/qemu-i386
+  if ! "$emulator" --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
+    echo "install-deps: this kernel cannot run 32-bit programs; installing qemu's i386 emulation" >&2
+    backports=/etc/apt/sources.list.d/bookworm-backports.list
+    if [ ! -f "$backports" ]; then
+      echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-backports main" | "${sudo_cmd[@]}" tee "$backports" >/dev/null
+      "${sudo_cmd[@]}" apt-get update -q
+    fi
+    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user
+  fi
+  binfmt=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$binfmt/register" ]; then "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$binfmt"; fi
+  # An older registration of the name (another emulator, or disabled) goes.
+  if [ -e "$binfmt/qemu-i386" ]; then echo -1 | "${sudo_cmd[@]}" tee "$binfmt/qemu-i386" >/dev/null; fi
+  # ELF, 32-bit, little-endian, executable or shared object, machine i386;
+  # F: the emulator is opened now, so it serves every mount namespace.
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$emulator"':FOC' |
+    "${sudo_cmd[@]}" tee "$binfmt/register" >/dev/null
+  if ! runs_i386; then
+    echo "install-deps: 32-bit programs still cannot run here, so Wine cannot either" >&2
+    exit 1
+  fi
+  echo "install-deps: 32-bit programs run through $emulator" >&2
+fi
