@@ -161,14 +161,14 @@ RuntimePackage::Start RuntimePackage::Begin(U16View entryName, const InstallStat
     return Start::Running;
 }
 
-bool RuntimePackage::End(uint32_t wait, InstallFeedback& feedback, uint32_t& exitCode) {
-    bool known = false;
+bool RuntimePackage::End(uint32_t wait, InstallFeedback& feedback) {
+    bool restartNeeded = false;
     if (wait == WAIT_OBJECT_0) {
         DWORD code = 0;
         if (Sys().GetExitCodeProcess(process.get(), &code)) {
             feedback.Log(u"runtime package " + name + u" ended with exit code " + DecimalText(code));
-            exitCode = code;
-            known = true;
+            restartNeeded = code == ERROR_SUCCESS_REBOOT_REQUIRED || code == ERROR_SUCCESS_REBOOT_INITIATED;
+            if (restartNeeded) feedback.Log(u"runtime package " + name + u" needs a restart of Windows to finish");
         } else {
             feedback.Log(u"runtime package " + name + u" ended; its exit code is unknown: " +
                          DescribeError(::GetLastError()));
@@ -180,7 +180,7 @@ bool RuntimePackage::End(uint32_t wait, InstallFeedback& feedback, uint32_t& exi
     }
     process.reset();
     DeleteCopy(feedback);
-    return known;
+    return restartNeeded;
 }
 
 void RuntimePackage::DeleteCopy(InstallFeedback& feedback) {
@@ -193,21 +193,13 @@ void RuntimePackage::DeleteCopy(InstallFeedback& feedback) {
     file.clear();
 }
 
-bool PackageNeedsRestart(uint32_t exitCode) {
-    return exitCode == ERROR_SUCCESS_REBOOT_REQUIRED || exitCode == ERROR_SUCCESS_REBOOT_INITIATED;
-}
-
 bool RunRuntimePackages(const InstallState& state, InstallFeedback& feedback) {
     bool restartNeeded = false;
     for (const char16_t* entryName : kAxisPackageEntryNames) {
         RuntimePackage package;
         if (package.Begin(entryName, state, feedback, true) != RuntimePackage::Start::Running) continue;
         const DWORD wait = Sys().WaitForSingleObject(package.process.get(), INFINITE);
-        uint32_t exitCode = 0;
-        if (package.End(wait, feedback, exitCode) && PackageNeedsRestart(exitCode)) {
-            feedback.Log(u"runtime package " + package.name + u" needs a restart of Windows to finish");
-            restartNeeded = true;
-        }
+        if (package.End(wait, feedback)) restartNeeded = true;
     }
     return restartNeeded;
 }

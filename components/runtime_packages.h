@@ -67,15 +67,13 @@ struct RuntimePackage {
     // After `wait` (the result of waiting on `process`, not WAIT_TIMEOUT):
     // logs how the package ended and its exit code, closes the process and
     // deletes the copy. A failed wait counts as ended, since it would fail
-    // every time. True, with `exitCode` set, when the exit code is known.
-    bool End(uint32_t wait, InstallFeedback& feedback, uint32_t& exitCode);
+    // every time. True when the package's exit code is the Windows
+    // Installer's answer for an installation that needs a restart of Windows
+    // to finish (3010) or has started one (1641); that is logged too.
+    bool End(uint32_t wait, InstallFeedback& feedback);
 
     void DeleteCopy(InstallFeedback& feedback);
 };
-
-// The Windows Installer's answers for a package that installed and needs a
-// restart to finish (3010), or started one (1641).
-bool PackageNeedsRestart(uint32_t exitCode);
 
 // Runs every carried package in the order of kAxisPackageEntryNames, each
 // started unattended (see RuntimePackage::Begin) and waited for until it

@@ -79,15 +79,16 @@ void CSetupAXIS::Poll() {
     if (wait == WAIT_TIMEOUT) return;
     KillTimer(kPollTimer);
     // Its exit code goes to the log; whatever it is, the next package follows.
-    uint32_t exitCode = 0;
-    package_.End(wait, *feedback_, exitCode);
+    // One that asks for a restart makes the run end as needing one.
+    if (package_.End(wait, *feedback_)) restartNeeded_ = true;
     NextStep();
 }
 
 void CSetupAXIS::EndWizard() {
     sheet->EnableWindow(TRUE);
     sheet->SetWizardButtons(PSWIZB_FINISH);
-    State().result = ResultAfterPendingDeletions(ProcessPendingDeletions(State(), *feedback_));
+    const SetupResult result = ResultAfterPendingDeletions(ProcessPendingDeletions(State(), *feedback_));
+    State().result = restartNeeded_ ? SetupResult::RestartNeeded : result;
     sheet->SetModalResult(ID_WIZFINISH);
     sheet->PressButton(PSBTN_FINISH);
 }

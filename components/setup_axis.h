@@ -7,7 +7,9 @@
 // ends the wizard as Finish would.
 // Nothing is asked and no failure is reported: a package that is not carried,
 // cannot be copied or cannot be started is skipped, and a package's exit code
-// does not matter.
+// does not stop the others. A package that ends asking for a restart of
+// Windows (3010, 1641) makes the run end as needing a restart (exit code
+// 3010); Windows is not restarted for it.
 #pragma once
 
 #include <deque>
@@ -45,6 +47,7 @@ private:
     void NextStep();
 
     std::deque<U16String> packages_;  // names not yet attempted, in running order
+    bool restartNeeded_ = false;      // a package ended asking for a restart of Windows
     RuntimePackage package_;          // the package being run
     std::unique_ptr<InstallFeedback> feedback_;  // exists once the dialog does
 };

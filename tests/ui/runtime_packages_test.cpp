@@ -17,7 +17,9 @@
 #include <set>
 #include <thread>
 
+#include "redist_exit_code.h"
 #include "sample_packages.h"
+#include "state/setup_result.h"
 #include "ui_runtime_paths.h"
 #include "ui_test_support.h"
 
@@ -311,13 +313,13 @@ protected:
             << "the sheet stays enabled while packages run";
     }
 
-    // Waits for the setup program to end by itself and checks that it left
-    // no copy behind.
-    void ExpectWizardEndsByItself(const Wizard& wizard) {
+    // Waits for the setup program to end by itself with `expectedExit` and
+    // checks that it left no copy behind.
+    void ExpectWizardEndsByItself(const Wizard& wizard, DWORD expectedExit = quentar::kExitInstalled) {
         const std::optional<DWORD> exitCode = Process().WaitForExit(kPackageWatchdog);
         watch_.Stop();
         ASSERT_TRUE(exitCode) << "the wizard did not end; copies seen " << Describe(watch_.Appeared());
-        EXPECT_EQ(*exitCode, 0u);
+        EXPECT_EQ(*exitCode, expectedExit);
         const std::set<std::wstring> left = watch_.Now();
         EXPECT_TRUE(left.empty()) << "copies left: " << Describe({left.begin(), left.end()});
         EXPECT_EQ(watch_.MostAtOnce(), 1u) << "packages ran at the same time";
@@ -334,6 +336,8 @@ struct RunCase {
     std::vector<std::wstring> taken;     // names already in the temporary folder
     std::vector<std::wstring> copies;    // the copies the page makes, in order
     std::vector<bool> productsInstalled;  // AAC, H264, MPEG4
+    unsigned redistExitCode = 0;          // what the redistributable ends with
+    DWORD setupExitCode = quentar::kExitInstalled;
 };
 
 const RunCase kRunCases[] = {
@@ -345,6 +349,15 @@ const RunCase kRunCases[] = {
      {kH264, L"AxisH264DecoderSetup1.msi"},
      {kRedist, kAac, L"AxisH264DecoderSetup2.msi", kMpeg4},
      {true, true, true}},
+    // The redistributable installed and needs a restart of Windows: the
+    // others still run, and the run ends telling so (Windows is not restarted).
+    {"PackageAsksForARestart",
+     UI_SETUP_EXE,
+     {},
+     {kRedist, kAac, kH264, kMpeg4},
+     {true, true, true},
+     ERROR_SUCCESS_REBOOT_REQUIRED,
+     quentar::kExitRestartNeeded},
 };
 
 void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
@@ -359,11 +372,14 @@ TEST_P(RuntimePackageRun, RunsOneAfterAnotherInTableOrderThenEndsTheWizard) {
         PlaceInTemp(name, takenBytes[name]);
     }
 
+    const RedistExitCode redistExit(c.redistExitCode);
+    ASSERT_TRUE(redistExit.Written());
+
     auto wizard = OpenRuntimePage(c.exe);
     ASSERT_TRUE(wizard);
     ExpectRunningPage(*wizard);
     Screenshot("runtime-components");
-    ExpectWizardEndsByItself(*wizard);
+    ExpectWizardEndsByItself(*wizard, c.setupExitCode);
 
     EXPECT_EQ(Describe(watch_.Appeared()), Describe(LowerAll(c.copies)));
     for (const auto& [name, bytes] : takenBytes) {

@@ -10,6 +10,7 @@
 
 #include "axis_runtime.h"
 #include "lifecycle_support.h"
+#include "redist_exit_code.h"
 #include "run_log_reader.h"
 #include "sample_packages.h"
 #include "state/fatal_error.h"
@@ -208,6 +209,29 @@ TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEvery
     // Nobody is there to use the application: it is not started.
     EXPECT_TRUE(ApplicationProcesses(Exe()).empty());
     ExpectEnd(run, "installed", 0);
+    RemoveSampleProducts();
+}
+
+// A runtime package that installed and needs a restart of Windows to finish
+// (3010) does not stop the packages after it; the run ends with 3010 and
+// Windows is not restarted.
+TEST_F(Unattended, ARuntimePackageAskingForARestartGives3010) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
+    RemoveSampleProducts();
+    const RedistExitCode redistExit(ERROR_SUCCESS_REBOOT_REQUIRED);
+    ASSERT_TRUE(redistExit.Written());
+    const QuietRun run = RunQuiet(UI_SETUP_EXE, {L"/components:axis"});
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, quentar::kExitRestartNeeded) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
+    EXPECT_TRUE(HasLine(run.log, "runtime package AXISMediaControlSDK_redist.exe ended with exit code 3010"))
+        << Joined(run.log);
+    EXPECT_TRUE(HasLine(run.log, "runtime package AXISMediaControlSDK_redist.exe needs a restart of Windows to finish"))
+        << Joined(run.log);
+    for (const SamplePackage& package : kSamplePackages) {
+        EXPECT_EQ(::MsiQueryProductStateW(package.productCode), INSTALLSTATE_DEFAULT) << Narrow(package.entry);
+    }
+    ExpectEnd(run, "installed; a restart of Windows is needed to finish", quentar::kExitRestartNeeded);
     RemoveSampleProducts();
 }
 

@@ -44,6 +44,9 @@ FIXED_EPOCH = 1262304000
 # redistributable leaves its marker, and the marker's name.
 MARKER_FOLDER = "Quentar samples"
 REDIST_MARKER = "AXISMediaControlSDK_redist.txt"
+# When a file of this name is in the same folder, the redistributable ends
+# with the decimal exit code it holds (3010: installed, restart needed).
+REDIST_EXIT_CODE = "AXISMediaControlSDK_redist.exitcode"
 
 
 class Package:
@@ -132,6 +135,9 @@ def header():
         "   application-data folder: its own path and working folder, one per line. */",
         f"#define SAMPLE_MARKER_FOLDER {wide(MARKER_FOLDER)}",
         f"#define SAMPLE_REDIST_MARKER {wide(REDIST_MARKER)}",
+        "/* With this file beside the marker, the redistributable ends with the",
+        "   decimal exit code the file holds instead of 0. */",
+        f"#define SAMPLE_REDIST_EXIT_CODE {wide(REDIST_EXIT_CODE)}",
         "",
         "/* Each Windows Installer package registers its product and installs one",
         "   file, the key path of its one component. */",
