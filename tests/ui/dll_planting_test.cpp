@@ -28,9 +28,9 @@ namespace {
 // the three Wine always maps from its own folder (ntdll, kernelbase,
 // kernel32) and its display driver (winex11.drv).
 const wchar_t* const kPlantedNames[] = {
-    L"advapi32", L"combase", L"comctl32", L"gdi32",   L"imm32",  L"msimg32", L"msvcrt",  L"ole32",
-    L"oleaut32", L"riched20", L"rpcrt4",  L"sechost", L"shcore", L"shell32", L"shlwapi", L"ucrtbase",
-    L"user32",   L"usp10",   L"uxtheme", L"version", L"win32u", L"zlib1",
+    L"advapi32", L"bcrypt",  L"combase", L"comctl32", L"gdi32",   L"imm32",    L"msimg32", L"msvcrt",
+    L"ole32",    L"oleaut32", L"riched20", L"rpcrt4",  L"sechost", L"shcore",   L"shell32", L"shlwapi",
+    L"ucrtbase", L"user32",   L"usp10",   L"uxtheme", L"version", L"win32u",   L"zlib1",
 };
 
 // Of those, the ones the loader brings in at process start, before the
