@@ -519,7 +519,10 @@ std::optional<MessageBoxWindow> FindMessageBox(DWORD processId, Duration timeout
     WaitUntil(
         [&] {
             for (HWND window : TopLevelWindows(processId)) {
-                if (IsDialogWindow(window) && ::GetDlgItem(window, Wizard::kNext) == nullptr) {
+                // A box exists before its initialisation has set its text;
+                // it is shown only after that.
+                if (IsDialogWindow(window) && ::GetDlgItem(window, Wizard::kNext) == nullptr &&
+                    ::IsWindowVisible(window)) {
                     box = window;
                     return true;
                 }
