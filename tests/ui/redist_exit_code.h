@@ -7,9 +7,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <fstream>
 #include <string>
 
+#include "install_support.h"
 #include "sample_packages.h"
 
 namespace ui_test {
@@ -17,14 +17,10 @@ namespace ui_test {
 class RedistExitCode {
 public:
     explicit RedistExitCode(unsigned code) {
-        wchar_t folder[MAX_PATH] = {};
-        ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-        const std::wstring markers = std::wstring(folder) + L"\\" SAMPLE_MARKER_FOLDER;
+        const std::wstring markers = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\" SAMPLE_MARKER_FOLDER;
         ::CreateDirectoryW(markers.c_str(), nullptr);
         path_ = markers + L"\\" SAMPLE_REDIST_EXIT_CODE;
-        std::ofstream out(path_.c_str(), std::ios::binary | std::ios::trunc);
-        out << code;
-        written_ = out.good();
+        written_ = WriteBytes(path_, std::to_string(code));
     }
     ~RedistExitCode() { ::DeleteFileW(path_.c_str()); }
     RedistExitCode(const RedistExitCode&) = delete;
