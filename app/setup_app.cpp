@@ -16,7 +16,7 @@
 #include "platform/resources.h"
 #include "state/fatal_error.h"
 #include "state/resource_ids.h"
-#include "install/setup_progress.h"
+#include "pages/setup_progress.h"
 #include "pages/setup_dest.h"
 #include "pages/setup_done.h"
 #include "pages/setup_eula.h"

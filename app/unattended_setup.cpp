@@ -3,10 +3,10 @@
 #include "components/decoder_detection.h"
 #include "components/runtime_packages.h"
 #include "install/chunk_plan.h"
+#include "install/destination.h"
+#include "install/earlier_installation.h"
 #include "install/engine_support.h"
 #include "install/install_sequence.h"
-#include "pages/setup_dest.h"
-#include "pages/setup_start.h"
 #include "payload/load_payload.h"
 #include "payload/payload_names.h"
 #include "platform/module_text.h"
@@ -53,19 +53,6 @@ bool ChooseComponents(const SetupOptions& options, const UpdateArguments& argume
     feedback.Log(axisInstalled ? u"the Axis runtime is installed" : u"the Axis runtime is not installed");
     choice.axis = !axisInstalled;
     return true;
-}
-
-// The folders of `path` that do not exist yet, innermost first; the first
-// segment (a drive) is never among them, as CreatePathLevels never makes it.
-StringList MissingLevels(const U16String& path) {
-    StringList levels;
-    for (U16String level = path; !DirectoryExists(level);) {
-        const size_t separator = level.rfind(u'\\');
-        if (separator == U16String::npos) break;
-        levels.push_back(level);
-        level.resize(separator);
-    }
-    return levels;
 }
 
 // The destination and the shortcuts of an installation outside an update;

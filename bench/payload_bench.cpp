@@ -16,7 +16,7 @@
 #include "payload/archive_builder.h"
 #include "payload/decompress.h"
 #include "payload/payload_archive.h"
-#include "platform/page_memory.h"
+#include "payload/system_pages.h"
 #include "payload/rc4.h"
 
 using namespace quentar;

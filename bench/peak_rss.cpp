@@ -33,7 +33,7 @@
 #include "bench_inputs.h"
 #include "payload/archive_builder.h"
 #include "payload/payload_archive.h"
-#include "platform/page_memory.h"
+#include "payload/system_pages.h"
 
 using namespace quentar;
 using payload_bench::NamedFields;

@@ -4,7 +4,7 @@
 #include "state/fatal_error.h"
 #include "state/resource_ids.h"
 #include "platform/module_text.h"
-#include "platform/page_memory.h"
+#include "payload/system_pages.h"
 #include "platform/resources.h"
 #include "platform/system_hash.h"
 

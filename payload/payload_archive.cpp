@@ -15,23 +15,6 @@ namespace {
 
 using namespace entry_layout;
 
-char16_t ReadUnit(const uint8_t* p) { return static_cast<char16_t>(ReadLe16(p)); }
-
-// Number of units of the NUL-terminated name at `field` (260 when unterminated).
-size_t NameLength(const uint8_t* field) {
-    size_t n = 0;
-    while (n < kFileNameUnits && ReadUnit(field + 2 * n) != 0) ++n;
-    return n;
-}
-
-U16String ReadName(const uint8_t* header) {
-    const uint8_t* const field = header + kFileName;
-    const size_t length = NameLength(field);
-    U16String name(length, u'\0');
-    for (size_t k = 0; k < length; ++k) name[k] = ReadUnit(field + 2 * k);
-    return name;
-}
-
 // One entry's deciphered header and compressed data, held from the moment it
 // is deciphered until the entry is decoded. Large buffers come from the
 // caller's page allocator when it gives one, so that releasing a buffer hands
@@ -89,13 +72,6 @@ private:
 
 // ---- PayloadEntry / PayloadArchive -----------------------------------------
 
-uint32_t PayloadEntry::Attributes() const { return ReadLe32(header_ + kAttributes); }
-uint64_t PayloadEntry::CreationTime() const { return ReadLe64(header_ + kCreationTime); }
-uint64_t PayloadEntry::LastAccessTime() const { return ReadLe64(header_ + kLastAccessTime); }
-uint64_t PayloadEntry::LastWriteTime() const { return ReadLe64(header_ + kLastWriteTime); }
-uint32_t PayloadEntry::FileSizeLow() const { return ReadLe32(header_ + kFileSizeLow); }
-U16String PayloadEntry::FileName() const { return ReadName(header_); }
-
 uint32_t PayloadArchive::Count() const { return ReadLe32(block_.get()); }
 
 PayloadEntry PayloadArchive::First() const {
@@ -121,7 +97,7 @@ DecodeResult DecodeArchive(const uint8_t* resource, size_t size, const DecodeOpt
     auto fail = [&](DecodeFault fault, uint32_t index, const uint8_t* header) -> DecodeResult {
         result.fault = fault;
         result.entryIndex = index;
-        if (header) result.entryName = ReadName(header);
+        if (header) result.entryName = PayloadEntry(header).FileName();
         return std::move(result);
     };
 
@@ -244,9 +220,9 @@ PayloadEntry FindEntry(U16View name, const PayloadArchive* archive) {
     if (!archive) return PayloadEntry();
     for (PayloadEntry e = archive->First(); e; e = archive->Next(e)) {
         const uint8_t* const field = e.Header() + kFileName;
-        if (NameLength(field) != name.size()) continue;
+        if (EntryNameLength(field) != name.size()) continue;
         size_t k = 0;
-        while (k < name.size() && FoldAsciiLower(ReadUnit(field + 2 * k)) == FoldAsciiLower(name[k])) ++k;
+        while (k < name.size() && FoldAsciiLower(EntryNameUnit(field, k)) == FoldAsciiLower(name[k])) ++k;
         if (k == name.size()) return e;
     }
     return PayloadEntry();

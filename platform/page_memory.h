@@ -1,12 +1,15 @@
-// The system's page allocator: memory handed out in whole pages and given
-// back to the system the moment it is released.
+// The system's pages: memory handed out in whole pages and given back to the
+// system the moment it is released.
 #pragma once
 
-#include "payload/payload_archive.h"
+#include <cstddef>
 
 namespace quentar {
 
-// VirtualAlloc/VirtualFree on Windows, mmap/munmap elsewhere.
-const PageAllocator& SystemPageAllocator();
+// VirtualAlloc/VirtualFree on Windows, mmap/munmap elsewhere. Allocation
+// answers null when the memory cannot be had; release takes the size that was
+// allocated.
+void* AllocateSystemPages(size_t size);
+void ReleaseSystemPages(void* memory, size_t size);
 
 }  // namespace quentar

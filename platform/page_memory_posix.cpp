@@ -3,19 +3,12 @@
 #include "platform/page_memory.h"
 
 namespace quentar {
-namespace {
 
-void* AllocatePages(size_t size) {
+void* AllocateSystemPages(size_t size) {
     void* const p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
-void ReleasePages(void* memory, size_t size) { ::munmap(memory, size); }
 
-}  // namespace
-
-const PageAllocator& SystemPageAllocator() {
-    static const PageAllocator pages{&AllocatePages, &ReleasePages};
-    return pages;
-}
+void ReleaseSystemPages(void* memory, size_t size) { ::munmap(memory, size); }
 
 }  // namespace quentar

@@ -3,16 +3,11 @@
 #include "platform/page_memory.h"
 
 namespace quentar {
-namespace {
 
-void* AllocatePages(size_t size) { return ::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); }
-void ReleasePages(void* memory, size_t) { ::VirtualFree(memory, 0, MEM_RELEASE); }
-
-}  // namespace
-
-const PageAllocator& SystemPageAllocator() {
-    static const PageAllocator pages{&AllocatePages, &ReleasePages};
-    return pages;
+void* AllocateSystemPages(size_t size) {
+    return ::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
+
+void ReleaseSystemPages(void* memory, size_t) { ::VirtualFree(memory, 0, MEM_RELEASE); }
 
 }  // namespace quentar

@@ -6,7 +6,10 @@
 # - HOME inside BUILD_DIR/wine/home (the prefix's Desktop and Documents
 #   point there), no menu entries written into the Linux home;
 # - a virtual X display (Xvfb) of its own, so windows never reach the user's
-#   screen and tests see the same display everywhere;
+#   screen and tests see the same display everywhere: the first free number
+#   from TEST_DISPLAY_FIRST (default 90) to TEST_DISPLAY_LAST (default
+#   TEST_DISPLAY_FIRST + 50), so that several people or jobs on one machine
+#   can each keep to a range of their own;
 # - a persistent wineserver for the duration, so each program starts fast.
 set -euo pipefail
 
@@ -22,12 +25,17 @@ export XDG_RUNTIME_DIR="$wine_dir/runtime"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-# A display of our own: the first free number from 90 on.
+# A display of our own: the first free number of the range.
+first_display=${TEST_DISPLAY_FIRST:-90}
+last_display=${TEST_DISPLAY_LAST:-$((first_display + 50))}
+case "$first_display$last_display" in
+  *[!0-9]*) echo "test-env: TEST_DISPLAY_FIRST and TEST_DISPLAY_LAST must be display numbers" >&2; exit 2 ;;
+esac
 display=""
-for n in $(seq 90 140); do
+for n in $(seq "$first_display" "$last_display"); do
   if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
 done
-[ -n "$display" ] || { echo "test-env: no free X display number" >&2; exit 1; }
+[ -n "$display" ] || { echo "test-env: no free X display number from $first_display to $last_display" >&2; exit 1; }
 Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY=":$display"

@@ -7,12 +7,15 @@
 #include <memory>
 #include <vector>
 
-#include "payload/payload_archive.h"
+#include "state/payload_entry.h"
 #include "state/file_version.h"
 #include "state/setup_result.h"
 #include "state/text.h"
 
 namespace quentar {
+
+// The decoded payload block (payload/payload_archive.h).
+class PayloadArchive;
 
 struct InstallState {
     // Navigation: the template ids of the pages the wizard visits, in order.
@@ -21,8 +24,10 @@ struct InstallState {
     std::vector<uint32_t> pagePath;
 
     // The decoded payload; none until it is loaded. Owned here and kept until
-    // the process ends, so entry views into it stay valid.
-    std::unique_ptr<PayloadArchive> payload;
+    // the process ends, so entry views into it stay valid. Shared ownership
+    // only so that the state can be destroyed where the block's type is not
+    // known; nothing else holds it.
+    std::shared_ptr<PayloadArchive> payload;
 
     // Earlier installation and versions.
     bool installedFound = false;

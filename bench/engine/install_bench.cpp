@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<U16String> names;
-    std::unique_ptr<PayloadArchive> payload = DecodedPayload(files, names);
+    std::shared_ptr<PayloadArchive> payload = DecodedPayload(files, names);
     size_t total = 0;
     for (const auto& f : files) total += f.bytes.size();
 

@@ -1,5 +1,5 @@
 #include "payload/payload_archive.h"
-#include "platform/page_memory.h"
+#include "payload/system_pages.h"
 
 #include <gtest/gtest.h>
 

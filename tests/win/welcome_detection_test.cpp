@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fixture_paths.h"
+#include "install/earlier_installation.h"
 #include "install/uninstall_record.h"
 #include "pages/setup_start.h"
 #include "platform/system_api.h"

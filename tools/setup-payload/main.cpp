@@ -14,7 +14,7 @@
 #include "pe_resource.h"
 #include "payload/archive_builder.h"
 #include "payload/payload_archive.h"
-#include "platform/page_memory.h"
+#include "payload/system_pages.h"
 #include "state/text.h"
 #include "sha256.h"
 #include "tool_support.h"

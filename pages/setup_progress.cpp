@@ -1,4 +1,4 @@
-#include "install/setup_progress.h"
+#include "pages/setup_progress.h"
 
 #include "install/install_sequence.h"
 #include "removal/remove_installation.h"

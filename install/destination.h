@@ -1,0 +1,66 @@
+// The destination's rules, without a window: the defaults the installation
+// proposes, what counts as an existing folder, how a missing one is made
+// level by level. The destination page applies them with its questions; an
+// unattended run applies them with its log.
+#pragma once
+
+#include <cstddef>
+
+#include <windows.h>
+
+#include "install/install_feedback.h"
+#include "state/install_state.h"
+#include "state/text.h"
+
+namespace quentar {
+
+// The program folder and the last level of the destination the installation
+// proposes.
+inline constexpr char16_t kDefaultProgramFolderName[] = u"Quentar 2009";
+
+// Characters refused in the program folder's name (it is one component of a
+// path).
+inline constexpr char16_t kIllegalFolderNameCharacters[] = u":\\/*?";
+
+// The longest destination that is offered to be created: every file the
+// installation puts into it must have a full path within MAX_PATH. The
+// longest such name is the application's executable moved aside while in use
+// ("Quentar.exe", a dot and 32 hexadecimal digits).
+inline constexpr size_t kLongestNameInDestination = 11 + 1 + 32;
+inline constexpr size_t kMaxDestinationLength =
+    MAX_PATH - 1 /* terminating zero */ - 1 /* backslash */ - kLongestNameInDestination;  // 214
+
+// True when `path`, taken as it is, names an existing folder. A path ending in
+// a backslash (a drive root included) is never found; a path holding a
+// wildcard ("*" or "?") is never taken to exist, since the search would match
+// other names.
+bool DirectoryExists(const U16String& path);
+
+// Creates the missing folders of `path` one level at a time, outer first.
+// The first segment (up to the first backslash, a drive such as "C:") is never
+// tested or created; a path without a backslash creates nothing. Returns the
+// result of the last folder creation tried, false when none was tried; the
+// caller checks the outcome with DirectoryExists.
+bool CreatePathLevels(const U16String& path);
+
+// The folders of `path` that do not exist yet, innermost first; the first
+// segment (a drive) is never among them, as CreatePathLevels never makes it.
+StringList MissingLevels(const U16String& path);
+
+// Makes `destination` (trimmed, not empty) a folder to install into, as Next
+// on the page does: an existing folder is taken as it is. A missing one that
+// is too long to hold the installed files (kMaxDestinationLength) is refused
+// at once and nothing is created; otherwise, when `askFirst`, the user is
+// asked whether to create it (message 211, Yes/No/Cancel; anything but Yes
+// keeps it missing), and it is created level by level (CreatePathLevels).
+// False when it is not a folder afterwards (a file of that name, a name
+// Windows refuses, no rights), after message 212 naming it. Every message
+// goes through `feedback`; without `askFirst` (a run that has nobody to
+// ask, whose command line named the folder) the folder is created unasked.
+bool MakeDestinationReady(const U16String& destination, InstallFeedback& feedback, bool askFirst);
+
+// The system's program-files folder joined with "Quentar 2009"; "C:\Program
+// Files" stands in for a folder the system cannot tell.
+U16String DefaultDestination();
+
+}  // namespace quentar
