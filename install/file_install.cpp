@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "install/engine_support.h"
+#include "payload/payload_archive.h"
 #include "platform/module_text.h"
 #include "platform/wide.h"
 #include "state/resource_ids.h"

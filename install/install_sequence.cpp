@@ -9,6 +9,7 @@
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
 #include "install/update.h"
+#include "payload/payload_archive.h"
 #include "payload/payload_names.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <windows.h>
+#include <aclapi.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -44,6 +45,15 @@ namespace quentar {
     X(BOOL, FindNextFileW, (HANDLE search, LPWIN32_FIND_DATAW data), (search, data))                   \
     X(DWORD, GetFileAttributesW, (LPCWSTR name), (name))                                               \
     X(BOOL, FlushFileBuffers, (HANDLE file), (file))                                                   \
+    /* Rights of files and folders */                                                                  \
+    X(DWORD, GetNamedSecurityInfoW,                                                                    \
+      (LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID * owner, PSID * group,        \
+       PACL * dacl, PACL * sacl, PSECURITY_DESCRIPTOR * descriptor),                                   \
+      (name, type, what, owner, group, dacl, sacl, descriptor))                                        \
+    X(DWORD, SetNamedSecurityInfoW,                                                                    \
+      (LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID owner, PSID group, PACL dacl,  \
+       PACL sacl),                                                                                     \
+      (name, type, what, owner, group, dacl, sacl))                                                    \
     /* Closing what was opened (the RAII types close through these) */                                \
     X(BOOL, CloseHandle, (HANDLE handle), (handle))                                                    \
     X(BOOL, FindClose, (HANDLE search), (search))                                                      \

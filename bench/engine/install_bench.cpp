@@ -39,6 +39,7 @@
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
 #include "payload/archive_builder.h"
+#include "payload/payload_archive.h"
 #include "platform/wide.h"
 #include "removal/remove_installation.h"
 #include "state/guid_text.h"
