@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "install/earlier_files.h"
 #include "install/engine_support.h"
 #include "install/file_install.h"
 #include "install/shortcuts.h"
@@ -121,12 +122,18 @@ bool RunInstallSequence(InstallState& state, const UpdateArguments& arguments, c
     if (update) {
         state.runPath = arguments.updateExePath;
         state.runDirectory = arguments.updateExeFolder;
+        // The record describes the version now installed.
+        RewriteRecordsAfterUpdate(state, feedback);
         feedback.Log(u"install sequence complete");
         return true;
     }
 
     feedback.Log(u"step: program folder and shortcuts");
     CreateShortcuts(state, feedback);
+
+    // What an earlier installation here had and this one has not goes with
+    // the files it replaced, so that the record covers all that is left.
+    TakeBackEarlierFiles(state, feedback);
 
     feedback.Log(u"step: uninstall record");
     if (!WriteUninstallRecord(state, &feedback)) {

@@ -1,10 +1,12 @@
 #include "install/uninstall_record.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "install/engine_support.h"
+#include "payload/payload_names.h"
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
@@ -17,6 +19,9 @@ namespace {
 // at most 255 characters, so neither ever truncates one).
 constexpr DWORD kCandidateNameCapacity = 512;
 constexpr DWORD kTreeNameCapacity = 511;
+// Texts of a record read back by RecordsOfFolder, in characters with the
+// terminator (a path is at most 32,767 characters).
+constexpr DWORD kRecordTextCapacity = 32768;
 
 // One value of the record, as it is written.
 struct RecordValue {
@@ -48,7 +53,7 @@ std::vector<RecordValue> RecordValues(const InstallState& state) {
     values.push_back(TextValue(R::kDisplayVersion, InstalledVersionText(state)));
     values.push_back(TextValue(R::kPublisher, R::kPublisherText));
     values.push_back(TextValue(R::kDisplayIcon, state.applicationPath));
-    values.push_back(NumberValue(R::kEstimatedSize, EstimatedSizeKb(state)));
+    values.push_back(NumberValue(R::kEstimatedSize, EstimatedSizeKb(state.installedFiles)));
     values.push_back(TextValue(R::kInstallDate, InstallDateText(today)));
     values.push_back(TextValue(R::kQuietUninstallString, R::QuietUninstallCommand(state.applicationPath)));
     values.push_back(NumberValue(R::kNoModify, 1));
@@ -102,6 +107,35 @@ StringList EnumUninstallKeys() {
     return SubkeyNames(root.get(), kCandidateNameCapacity);
 }
 
+// Reads string value `name` of `key` into `text`; false when it cannot be
+// read or holds kRecordTextCapacity characters or more.
+bool ReadText(HKEY key, U16View name, U16String& text) {
+    std::vector<wchar_t> buffer(kRecordTextCapacity);
+    DWORD length = kRecordTextCapacity;
+    if (ReadStringValue(key, AsWide(U16String(name)), buffer.data(), length) != ERROR_SUCCESS) return false;
+    text = FromWide(buffer.data(), length - 1);
+    return true;
+}
+
+// Whether the open key `key` is a record this program wrote for `folder`;
+// its "File" values then go to `files`.
+bool IsRecordOfFolder(HKEY key, U16View folder, StringList& files) {
+    using R = UninstallRecord;
+    U16String displayName, recordFolder, command;
+    if (!ReadText(key, R::kDisplayName, displayName) || displayName != R::kDisplayNameText) return false;
+    if (!ReadText(key, R::kFolder, recordFolder) || !EqualsIgnoreAsciiCase(recordFolder, folder)) return false;
+    if (!ReadText(key, R::kUninstallString, command)) return false;
+    const U16String executable = JoinPath(recordFolder, kApplicationEntryName);
+    if (!EqualsIgnoreAsciiCase(command, R::UninstallCommand(executable)) &&
+        !EqualsIgnoreAsciiCase(command, executable + R::kUninstallArgument)) {
+        return false;
+    }
+    files.clear();
+    U16String file;
+    for (uint32_t n = 0; ReadText(key, R::FileValueName(n), file); ++n) files.push_back(file);
+    return true;
+}
+
 }  // namespace
 
 U16String UninstallRecord::FileValueName(uint32_t index) {
@@ -139,9 +173,9 @@ U16String InstalledVersionText(const InstallState& state) {
     return text;
 }
 
-uint32_t EstimatedSizeKb(const InstallState& state) {
+uint32_t EstimatedSizeKb(const StringList& files) {
     uint64_t bytes = 0;
-    for (const U16String& file : state.installedFiles) {
+    for (const U16String& file : files) {
         WIN32_FIND_DATAW found{};
         const UniqueFind search(Sys().FindFirstFileW(AsWide(file), &found));
         if (!search || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
@@ -161,6 +195,64 @@ StringList ListRecordCandidates() {
     std::sort(names.begin(), names.end());
     names.insert(names.begin(), UninstallRecord::kProductKeyName);
     return names;
+}
+
+std::vector<InstallationRecord> RecordsOfFolder(U16View folder) {
+    std::vector<InstallationRecord> records;
+    if (folder.empty()) return records;
+    const StringList candidates = ListRecordCandidates();
+    // Candidate 0, the product-name key, is never one of this program's.
+    for (size_t i = 1; i < candidates.size(); ++i) {
+        GuidBytes guid;
+        if (!ParseGuidText(candidates[i], guid)) continue;
+        InstallationRecord record;
+        record.keyPath = UninstallRecord::KeyPath(candidates[i]);
+        UniqueKey key;
+        if (Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(record.keyPath), 0, UninstallRecord::kReadAccess,
+                                key.put()) != ERROR_SUCCESS) {
+            continue;
+        }
+        if (IsRecordOfFolder(key.get(), folder, record.files)) records.push_back(std::move(record));
+    }
+    return records;
+}
+
+bool FindRecordOfFolder(U16View folder, InstallationRecord& record) {
+    std::vector<InstallationRecord> records = RecordsOfFolder(folder);
+    if (records.empty()) return false;
+    record = std::move(records.front());
+    return true;
+}
+
+bool RewriteRecordsAfterUpdate(const InstallState& state, InstallFeedback& feedback) {
+    using R = UninstallRecord;
+    const std::vector<InstallationRecord> records = RecordsOfFolder(state.destinationFolder);
+    if (records.empty()) {
+        feedback.Log(u"no uninstall record of " + state.destinationFolder + u" to bring up to date");
+        return true;
+    }
+    SYSTEMTIME today{};
+    Sys().GetLocalTime(&today);
+    const U16String version = InstalledVersionText(state);
+    const U16String date = InstallDateText(today);
+    bool allWritten = true;
+    for (const InstallationRecord& record : records) {
+        const uint32_t size = EstimatedSizeKb(record.files);
+        const RecordValue values[] = {TextValue(R::kDisplayVersion, version), NumberValue(R::kEstimatedSize, size),
+                                      TextValue(R::kInstallDate, date)};
+        UniqueKey key;
+        LSTATUS result = Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(record.keyPath), 0, R::kWriteAccess, key.put());
+        for (size_t i = 0; result == ERROR_SUCCESS && i < std::size(values); ++i) result = WriteValue(key.get(), values[i]);
+        if (result != ERROR_SUCCESS) {
+            feedback.Log(u"uninstall record HKLM\\" + record.keyPath + u" not brought up to date: " +
+                         DescribeError(static_cast<DWORD>(result)));
+            allWritten = false;
+            continue;
+        }
+        feedback.Log(u"uninstall record HKLM\\" + record.keyPath + u" brought up to date: DisplayVersion " + version +
+                     u", EstimatedSize " + DecimalText(size) + u" KB, InstallDate " + date);
+    }
+    return allWritten;
 }
 
 LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text, DWORD type) {

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "install/install_feedback.h"
 #include "state/install_state.h"
@@ -81,10 +82,10 @@ struct UninstallRecord {
 // it carries none.
 U16String InstalledVersionText(const InstallState& state);
 
-// The disk space of the installation in KB for "EstimatedSize": the sizes of
-// the files of installedFiles that exist, added up and rounded up to whole
-// KB (beyond 4 TB it stays at the largest DWORD).
-uint32_t EstimatedSizeKb(const InstallState& state);
+// The disk space of an installation in KB for "EstimatedSize": the sizes of
+// the files of `files` that exist, added up and rounded up to whole KB
+// (beyond 4 TB it stays at the largest DWORD).
+uint32_t EstimatedSizeKb(const StringList& files);
 
 // "yyyymmdd" of `date`.
 U16String InstallDateText(const SYSTEMTIME& date);
@@ -95,6 +96,35 @@ U16String InstallDateText(const SYSTEMTIME& date);
 // existing "Quentar" key appears a second time. Only "Quentar" when the root
 // cannot be opened.
 StringList ListRecordCandidates();
+
+// A record this program wrote for an installation, as read back.
+struct InstallationRecord {
+    U16String keyPath;  // relative to HKEY_LOCAL_MACHINE
+    StringList files;   // its "File" values in order, up to the first that cannot be read
+};
+
+// The records this program wrote for the installation in `folder`, in the
+// order of ListRecordCandidates: keys whose name is in GUID form (the
+// product-name key is never written by this program), whose "DisplayName" is
+// kDisplayNameText, whose "Folder" equals `folder` when A-Z are compared
+// without regard to case, and whose "UninstallString" starts "Quentar.exe" of
+// that folder with " /uninstall" (quoted, or unquoted as earlier releases
+// wrote it). Keys that cannot be opened or read are left out. Empty when
+// `folder` is empty.
+std::vector<InstallationRecord> RecordsOfFolder(U16View folder);
+
+// The first of RecordsOfFolder(folder) into `record`; false when there is
+// none.
+bool FindRecordOfFolder(U16View folder, InstallationRecord& record);
+
+// After a successful in-place update of the installation in
+// state.destinationFolder: rewrites "DisplayVersion" (InstalledVersionText),
+// "EstimatedSize" (of the files the record lists) and "InstallDate" (today)
+// in each of RecordsOfFolder(destinationFolder), and nothing else of it.
+// Every record rewritten, and every one that is not, goes to `feedback`'s
+// log. False when a value could not be written; the update stands all the
+// same, it is only described by the older values.
+bool RewriteRecordsAfterUpdate(const InstallState& state, InstallFeedback& feedback);
 
 // Sets string value `name` of `key` to `text` with its terminating NUL
 // (2 x (length + 1) bytes) and type `type` (REG_SZ or REG_EXPAND_SZ).

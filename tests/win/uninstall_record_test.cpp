@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -344,6 +346,136 @@ TEST(UninstallRecord, SweepDeletesNothingUnlessTheNewRecordIsListedAsStored) {
         EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, UnderRoot(name)), c.createKey);
         ScratchKey cleanup(HKEY_LOCAL_MACHINE, UnderRoot(name));  // removes what a faulty writer made
     }
+}
+
+// The records this program wrote for a folder are told from others by their
+// GUID name, display name and removal command; their "File" values come back
+// in order.
+TEST(UninstallRecord, RecordsOfAFolderAreThoseThisProgramWrote) {
+    const std::wstring folder = UniqueFolder();
+    const std::wstring executable = folder + L"\\Quentar.exe";
+    struct Case {
+        const char* what;
+        std::wstring name;
+        std::wstring displayName;
+        std::wstring folder;
+        std::wstring command;
+        bool found;
+    };
+    const std::wstring quoted = L"\"" + executable + L"\" /uninstall";
+    const Case cases[] = {
+        {"written now", NewGuidText(), L"Quentar 2009", folder, quoted, true},
+        {"folder in other case, unquoted command of an earlier release", NewGuidText(), L"Quentar 2009",
+         AsciiUpper(folder), AsciiUpper(executable) + L" /uninstall", true},
+        {"another display name", NewGuidText(), L"Quentar 2009 Viewer", folder, quoted, false},
+        {"another folder", NewGuidText(), L"Quentar 2009", folder + L"\\Other", quoted, false},
+        {"another program removes it", NewGuidText(), L"Quentar 2009", folder,
+         L"\"" + folder + L"\\Other.exe\" /uninstall", false},
+        {"no GUID name", L"Quentar Copy " + NewGuidText(), L"Quentar 2009", folder, quoted, false},
+    };
+    std::vector<std::unique_ptr<ScratchKey>> keys;
+    for (const Case& c : cases) {
+        keys.push_back(std::make_unique<ScratchKey>(HKEY_LOCAL_MACHINE, UnderRoot(c.name)));
+        ASSERT_TRUE(keys.back()->SetText(L"DisplayName", c.displayName) && keys.back()->SetText(L"Folder", c.folder) &&
+                    keys.back()->SetText(L"UninstallString", c.command) &&
+                    keys.back()->SetText(L"File0", executable) && keys.back()->SetText(L"File1", folder + L"\\a.dll") &&
+                    keys.back()->SetText(L"File3", folder + L"\\after a gap.dll"))
+            << c.what;
+    }
+
+    const std::vector<InstallationRecord> records = RecordsOfFolder(FromWide(folder.c_str()));
+    std::vector<std::wstring> expected, found;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        if (cases[i].found) expected.push_back(keys[i]->Path());
+    }
+    std::sort(expected.begin(), expected.end());  // candidates come in code-unit order
+    for (const InstallationRecord& record : records) {
+        found.push_back(AsWide(record.keyPath));
+        EXPECT_EQ(record.files, (StringList{FromWide(executable.c_str()), FromWide((folder + L"\\a.dll").c_str())}))
+            << "the File values up to the first missing one";
+    }
+    EXPECT_EQ(found, expected);
+
+    InstallationRecord first;
+    ASSERT_TRUE(FindRecordOfFolder(FromWide(AsciiLower(folder).c_str()), first));
+    EXPECT_EQ(AsWide(first.keyPath), expected.front());
+    EXPECT_FALSE(FindRecordOfFolder(FromWide((folder + L"\\Other").c_str()), first));
+    EXPECT_TRUE(RecordsOfFolder(u"").empty());
+}
+
+// After an update, the record of the updated folder tells the new version,
+// the size of the files it lists and today's date; nothing else of it
+// changes, and a record of another folder is left alone.
+TEST(UninstallRecord, AnUpdateRewritesVersionSizeAndDateOfItsFoldersRecord) {
+    testing::TempFolder folder;
+    const U16String executable = folder / u"Quentar.exe";
+    ASSERT_TRUE(::CopyFileW(SETUP_EXE_PATH, AsWide(executable), FALSE));
+    testing::WriteBytes(folder / u"help.pdf", std::vector<uint8_t>(3000, 1));
+    const std::vector<uint8_t> program = testing::ReadBytes(executable);
+
+    const auto makeRecord = [&](ScratchKey& key, const U16String& recordFolder) {
+        return key.SetText(L"DisplayName", L"Quentar 2009") && key.SetText(L"Folder", AsWide(recordFolder)) &&
+               key.SetText(L"UninstallString", L"\"" + std::wstring(AsWide(JoinPath(recordFolder, u"Quentar.exe"))) +
+                                                   L"\" /uninstall") &&
+               key.SetText(L"File0", AsWide(executable)) && key.SetText(L"File1", AsWide(folder / u"help.pdf")) &&
+               key.SetText(L"DisplayVersion", L"1.0.0.0") && key.SetDword(L"EstimatedSize", 1) &&
+               key.SetText(L"InstallDate", L"20200101") && key.SetText(L"Publisher", L"Quentar");
+    };
+    ScratchKey record(HKEY_LOCAL_MACHINE, UnderRoot(NewGuidText()));
+    ScratchKey other(HKEY_LOCAL_MACHINE, UnderRoot(NewGuidText()));
+    ASSERT_TRUE(makeRecord(record, ToAsciiLower(folder.path())));
+    ASSERT_TRUE(makeRecord(other, folder / u"Other"));
+    const auto valuesOf = [](const ScratchKey& key) {
+        std::map<std::wstring, RawValue> values;
+        for (const wchar_t* name : {L"DisplayName", L"Folder", L"UninstallString", L"File0", L"File1",
+                                    L"DisplayVersion", L"EstimatedSize", L"InstallDate", L"Publisher"}) {
+            values[name] = ReadRaw(HKEY_LOCAL_MACHINE, key.Path(), name);
+        }
+        return values;
+    };
+    const auto recordBefore = valuesOf(record);
+    const auto otherBefore = valuesOf(other);
+
+    InstallState state;
+    state.destinationFolder = folder.path();
+    state.payload = testing::MakePayload({{u"Quentar.exe", program, testing::kTime2010}});
+    state.applicationEntry = FindEntry(u"Quentar.exe", state);
+    RecordingWrites today;
+    testing::RecordingFeedback feedback;
+    {
+        ScopedSystemApi scope(today);
+        EXPECT_TRUE(RewriteRecordsAfterUpdate(state, feedback));
+    }
+
+    const FileVersion built{{SETUP_VERSION_PARTS}};
+    const std::wstring version = std::to_wstring(built.parts[0]) + L"." + std::to_wstring(built.parts[1]) + L"." +
+                                 std::to_wstring(built.parts[2]) + L"." + std::to_wstring(built.parts[3]);
+    const DWORD size = static_cast<DWORD>((program.size() + 3000 + 1023) / 1024);
+    ExpectStoredText(record, L"DisplayVersion", version);
+    ExpectStoredDword(record.Path(), L"EstimatedSize", size);
+    ExpectStoredText(record, L"InstallDate", L"20270304");
+    auto recordAfter = valuesOf(record);
+    for (const wchar_t* rewritten : {L"DisplayVersion", L"EstimatedSize", L"InstallDate"}) {
+        recordAfter.erase(rewritten);
+    }
+    for (const auto& [name, value] : recordAfter) {
+        EXPECT_TRUE(value.bytes == recordBefore.at(name).bytes && value.type == recordBefore.at(name).type)
+            << Narrow(name) << " changed";
+    }
+    for (const auto& [name, value] : valuesOf(other)) {
+        EXPECT_TRUE(value.bytes == otherBefore.at(name).bytes) << "the other folder's " << Narrow(name) << " changed";
+    }
+    EXPECT_EQ(feedback.log, (std::vector<U16String>{u"uninstall record HKLM\\" + FromWide(record.Path().c_str()) +
+                                                    u" brought up to date: DisplayVersion " +
+                                                    FromWide(version.c_str()) + u", EstimatedSize " +
+                                                    FromUtf8(std::to_string(size)) + u" KB, InstallDate 20270304"}));
+
+    // Without a record of the folder nothing is written, and the log says so.
+    state.destinationFolder = folder / u"Nowhere";
+    testing::RecordingFeedback none;
+    EXPECT_TRUE(RewriteRecordsAfterUpdate(state, none));
+    EXPECT_EQ(none.log, (std::vector<U16String>{u"no uninstall record of " + state.destinationFolder +
+                                                u" to bring up to date"}));
 }
 
 TEST(UninstallRecord, CandidatesStartWithTheProductNameThenSortByCodeUnits) {

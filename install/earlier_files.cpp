@@ -1,0 +1,40 @@
+#include "install/earlier_files.h"
+
+#include <vector>
+
+#include "install/engine_support.h"
+#include "install/file_install.h"
+#include "install/uninstall_record.h"
+
+namespace quentar {
+namespace {
+
+// "C:\..." or "\\server\...": a path that names the same file whatever the
+// current folder. A record written by this program lists only such paths.
+bool IsFullPath(U16View path) {
+    const bool drive = path.size() >= 3 && ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')) &&
+                       path[1] == u':' && path[2] == u'\\';
+    const bool unc = path.size() >= 3 && path[0] == u'\\' && path[1] == u'\\';
+    return drive || unc;
+}
+
+}  // namespace
+
+void TakeBackEarlierFiles(InstallState& state, InstallFeedback& feedback) {
+    const std::vector<InstallationRecord> records = RecordsOfFolder(state.destinationFolder);
+    if (records.empty()) return;
+    feedback.Log(u"step: what the earlier installation of " + state.destinationFolder + u" has and this one has not");
+    StringList seen;  // each file once, also when two records list it
+    for (const InstallationRecord& record : records) {
+        for (const U16String& file : record.files) {
+            if (!IsFullPath(file) || ContainsIgnoreAsciiCase(state.installedFiles, file) || !AddUnique(seen, file)) {
+                continue;
+            }
+            // A failure has been logged; the file then stays outside the
+            // new record, as it was before this step existed.
+            MoveAsideExisting(state, file, feedback);
+        }
+    }
+}
+
+}  // namespace quentar
