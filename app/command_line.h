@@ -40,8 +40,19 @@ struct CommandLine {
 // twice applies again from the later value.
 // The switches "/quiet", "/nodesktop" and "/norestart" are also taken without
 // a colon, as deployment tools write them; their value is not used. The other
-// keys keep the rule above ("/update" without a colon is ignored).
+// keys keep the rule above ("/update" without a colon is ignored). "/s",
+// "/silent", "/verysilent", "/qn" and "/q", other installers' switches for a
+// run without a window, mean "/quiet".
+// A double quote inside the value of "/dir" or "/log" ends the value (a path
+// never holds one): the runtime reads "C:\Q\" as C:\Q" followed by the rest
+// of the command line. What follows the quote is split at white space and
+// read as further arguments, before the next one.
 CommandLine ParseSetupCommandLine(const std::vector<U16String>& argv);
+
+// The command line as this program understood it, for the log: the keys it
+// acts on, in a fixed order, with their values as read ("/quiet
+// /dir:C:\Q /components:app /nodesktop"); "none" when there is none.
+U16String DescribeCommandLine(const CommandLine& line);
 
 // The update fields of ParseSetupCommandLine.
 UpdateArguments ParseCommandLine(const std::vector<U16String>& argv);
@@ -65,9 +76,10 @@ struct ComponentChoice {
 
 // Reads a list such as "app,arecont,axis": names separated by commas, each
 // trimmed of blanks, compared without regard to the case of A-Z, in any
-// order; empty items and repeats are allowed. False, with `problem` saying
-// why, for an unknown name, a list naming no component, and "arecont"
-// without "app" (the runtime is installed beside the application only).
+// order; repeats are allowed. False, with `problem` saying why, for an
+// unknown name, an empty name ("app," is what the runtime leaves of
+// "app, arecont"), a list naming no component, and "arecont" without "app"
+// (the runtime is installed beside the application only).
 bool ParseComponentList(U16View list, ComponentChoice& choice, U16String& problem);
 
 }  // namespace quentar

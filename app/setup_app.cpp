@@ -25,6 +25,7 @@
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
+#include "platform/window_station.h"
 #include "wizard/setup_sheet.h"
 #include "wizard/wizard_feedback.h"
 
@@ -35,6 +36,16 @@ namespace {
 void UninitializeCom() { ::CoUninitialize(); }
 
 }  // namespace
+
+U16String FatalCause(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const FatalError& fatal) {
+        return fatal.cause();
+    } catch (...) {
+        return U16String();
+    }
+}
 
 U16String FatalMessage(std::exception_ptr error) {
     try {
@@ -150,6 +161,8 @@ void CSetupApp::Finish(SetupResult result) {
 void CSetupApp::OnUncaughtException(std::exception_ptr error) {
     const U16String message = FatalMessage(error);
     TheRunLog().Write(u"fatal error: " + message);
+    const U16String cause = FatalCause(error);
+    if (!cause.empty()) TheRunLog().Write(u"cause of the fatal error: " + cause);
     TheRunLog().Write(u"result: fatal error; exit code " + DecimalText(kFatalExitCode));
     if (!options_.quiet) ::MessageBoxW(nullptr, AsWide(message), L"Error", MB_OK | MB_ICONERROR);
     ::ExitProcess(kFatalExitCode);
@@ -169,6 +182,18 @@ BOOL CSetupApp::InitInstance() {
     options_ = commandLine.options;
 
     OpenRunLog(options_.logFile, argv);
+    TheRunLog().Write(u"command line read as: " + DescribeCommandLine(commandLine));
+    // A wizard nobody can see would wait for an answer for ever, and with it
+    // the deployment tool that started it: refused before anything else,
+    // even the question of another setup running, which is a box too.
+    if (!options_.quiet && !WindowsCanBeSeen()) {
+        TheRunLog().Write(
+            u"the wizard cannot be shown: this process's window station is not interactive (a service, or the "
+            u"system account in session 0), so nobody could answer it; start Setup.exe with /quiet to install "
+            u"without a window");
+        Finish(SetupResult::Failed);
+        return FALSE;
+    }
     if (!TakeSetupMutex(setupMutex_)) {
         const U16String text = LoadStringResource(IDS_ALREADY_RUNNING);
         if (options_.quiet) {

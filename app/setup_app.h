@@ -69,6 +69,10 @@ void OpenRunLog(const U16String& requested, const std::vector<U16String>& argv);
 // error (empty when there is none), the text of a text error.
 U16String FatalMessage(std::exception_ptr error);
 
+// What went wrong, in words, for the log: the cause a fatal error carries;
+// empty when it carries none (its message says it all).
+U16String FatalCause(std::exception_ptr error);
+
 // The runtime's wide argument vector as UTF-16 strings (argv[0] included).
 std::vector<U16String> RuntimeArguments();
 

@@ -125,6 +125,10 @@ namespace quentar {
     X(HANDLE, CreateMutexW, (LPSECURITY_ATTRIBUTES security, BOOL owned, LPCWSTR name),                \
       (security, owned, name))                                                                         \
     X(BOOL, PostMessageW, (HWND window, UINT message, WPARAM w, LPARAM l), (window, message, w, l))    \
+    /* The process's window station: can anybody see its windows? */                                   \
+    X(HWINSTA, GetProcessWindowStation, (), ())                                                         \
+    X(BOOL, GetUserObjectInformationW, (HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed), \
+      (object, index, info, size, needed))                                                             \
     /* Clock and pauses */                                                                             \
     X(DWORD, GetTickCount, (), ())                                                                     \
     X(void, GetLocalTime, (LPSYSTEMTIME time), (time))                                                 \

@@ -14,13 +14,21 @@ constexpr uint32_t kFatalExitCode = 2;
 class FatalError {
 public:
     // A numeric error: its message is string-table entry (code - 777).
-    static FatalError Code(int32_t code) { return FatalError(code); }
+    // `cause` says in words what went wrong, for the log; the message box
+    // shows only the message.
+    static FatalError Code(int32_t code, U16String cause = U16String()) {
+        FatalError error(code);
+        error.cause_ = std::move(cause);
+        return error;
+    }
     // A text error: the message is the text itself.
     static FatalError Text(U16String text) { return FatalError(std::move(text)); }
 
     bool IsCode() const { return std::holds_alternative<int32_t>(value_); }
     int32_t code() const { return std::get<int32_t>(value_); }
     const U16String& text() const { return std::get<U16String>(value_); }
+    // What went wrong, in words; empty when the message says it all.
+    const U16String& cause() const { return cause_; }
 
     // String-table id that holds the message of a numeric error: the code
     // minus 777, truncated to 16 bits.
@@ -32,6 +40,7 @@ private:
     explicit FatalError(int32_t code) : value_(code) {}
     explicit FatalError(U16String text) : value_(std::move(text)) {}
     std::variant<int32_t, U16String> value_;
+    U16String cause_;
 };
 
 }  // namespace quentar

@@ -40,7 +40,7 @@ const CommandLineCase kCases[] = {
     {"colon_first", {u":x"}, false, u"", u"", 0},
     {"empty_argument", {u""}, false, u"", u"", 0},
     {"empty_value", {u"/update:"}, true, u"", u"", 0},
-    {"unknown_key", {u"/silent:1", u"/exe"}, false, u"", u"", 0},
+    {"unknown_key", {u"/verbose:1", u"/exe"}, false, u"", u"", 0},
     // Keys compare whole: a longer key that starts like a known one is unknown.
     {"longer_key_not_update", {u"/updates:1"}, false, u"", u"", 0},
     {"longer_key_not_window", {u"/whx:5"}, false, u"", u"", 0},
@@ -166,6 +166,29 @@ const OptionsCase kOptionCases[] = {
     {"everything",
      {u"/quiet", u"/dir:C:\\Q", u"/components:app", u"/nodesktop", u"/norestart", u"/log:C:\\q.log"},
      Options(true, u"C:\\Q", u"app", true, true, u"C:\\q.log")},
+    // Other installers' switches for a run without a window mean /quiet,
+    // with or without a colon; near misses stay unknown.
+    {"alias_S", {u"/S"}, Options(true, nullptr, nullptr, false, false, u"")},
+    {"alias_silent", {u"/silent"}, Options(true, nullptr, nullptr, false, false, u"")},
+    {"alias_verysilent", {u"/VERYSILENT"}, Options(true, nullptr, nullptr, false, false, u"")},
+    {"alias_qn", {u"/qn"}, Options(true, nullptr, nullptr, false, false, u"")},
+    {"alias_q_colon", {u"/Q:"}, Options(true, nullptr, nullptr, false, false, u"")},
+    {"alias_near_misses", {u"/qb", u"/sp-", u"-s", u"/silently"}, Options(false, nullptr, nullptr, false, false, u"")},
+    // "/dir:"C:\Video\Quentar\" /nodesktop" reaches the program as one
+    // argument, the backslash having escaped the quote: the quote ends the
+    // folder, and the rest is read as the arguments it was meant to be.
+    {"dir_quote_swallows_the_rest", {u"/dir:C:\\Video\\Quentar\" /nodesktop /log:C:\\q.log"},
+     Options(false, u"C:\\Video\\Quentar", nullptr, true, false, u"C:\\q.log")},
+    {"log_quote_swallows_the_rest", {u"/log:C:\\Logs\\q.log\"  /quiet\t/norestart"},
+     Options(true, nullptr, nullptr, false, true, u"C:\\Logs\\q.log")},
+    // What was cut off comes before the arguments that follow it.
+    {"cut_off_read_in_order", {u"/dir:C:\\A\" /dir:D:\\B", u"/dir:E:\\C"},
+     Options(false, u"E:\\C", nullptr, false, false, u"")},
+    {"cut_off_then_another_quote", {u"/dir:C:\\A\" /log:C:\\x.log\" /nodesktop"},
+     Options(false, u"C:\\A", nullptr, true, false, u"C:\\x.log")},
+    // A quoted list keeps its blanks; other keys' values are not cut.
+    {"components_quoted_with_blank", {u"/components:app, arecont"},
+     Options(false, nullptr, u"app, arecont", false, false, u"")},
 };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, OptionsTable, ::testing::ValuesIn(kOptionCases),
@@ -181,6 +204,29 @@ TEST(CommandLine, UpdateAndQuietTogether) {
     EXPECT_EQ(ToUtf8(line.update.updateExeFolder), "C:\\Q");
 }
 
+// The log's account of the command line: what the run acts on, values with
+// blanks in quotes.
+TEST(CommandLine, DescribedAsUnderstood) {
+    const struct {
+        std::vector<U16String> args;
+        const char* described;
+    } cases[] = {
+        {{}, "none"},
+        {{u"/unknown:1", u"/update"}, "none"},
+        {{u"/S", u"/dir:C:\\Program Files\\Q\" /nodesktop", u"/components:app,axis"},
+         "/quiet /dir:\"C:\\Program Files\\Q\" /components:app,axis /nodesktop"},
+        {{u"/log:C:\\q.log", u"/norestart", u"/dir:", u"/components:"},
+         "/dir:\"\" /components:\"\" /norestart /log:C:\\q.log"},
+        {{u"/quiet", u"/update:", u"/wh:656", u"/exe:C:\\Q\\Quentar.exe"},
+         "/update: /wh:656 /exe:C:\\Q\\Quentar.exe /quiet"},
+    };
+    for (const auto& c : cases) {
+        std::vector<U16String> argv{u"Setup.exe"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(ToUtf8(DescribeCommandLine(ParseSetupCommandLine(argv))), c.described);
+    }
+}
+
 TEST(ComponentList, ReadsNamesAndRefusesWhatCannotBeInstalled) {
     struct Case {
         const char16_t* list;
@@ -192,9 +238,16 @@ TEST(ComponentList, ReadsNamesAndRefusesWhatCannotBeInstalled) {
         {u" Axis , APP ", true, true, false, true, ""},
         {u"app", true, true, false, false, ""},
         {u"axis", true, false, false, true, ""},
-        {u"app,,app,", true, true, false, false, ""},
+        {u"app,app", true, true, false, false, ""},
         {u"", false, false, false, false, "no component named (known: app, arecont, axis)"},
-        {u" , ", false, false, false, false, "no component named (known: app, arecont, axis)"},
+        {u"  ", false, false, false, false, "no component named (known: app, arecont, axis)"},
+        // What the runtime leaves of "/components:app, arecont".
+        {u"app,", false, false, false, false,
+         "empty component name in \"app,\" (write the names without blanks, e.g. app,arecont)"},
+        {u"app,,axis", false, false, false, false,
+         "empty component name in \"app,,axis\" (write the names without blanks, e.g. app,arecont)"},
+        {u" , ", false, false, false, false,
+         "empty component name in \" , \" (write the names without blanks, e.g. app,arecont)"},
         {u"app,ap", false, false, false, false, "unknown component \"ap\" (known: app, arecont, axis)"},
         {u"app arecont", false, false, false, false,
          "unknown component \"app arecont\" (known: app, arecont, axis)"},

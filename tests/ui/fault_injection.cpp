@@ -16,6 +16,9 @@
 //                                (ERROR_ACCESS_DENIED)
 //   GetTickCount-fast            the tick count runs a hundred times faster
 //                                than the real one (a minute in 0.6 s)
+//   WindowStation-hidden         the process's window station is not the
+//                                interactive one (as for a service or the
+//                                system account in session 0)
 //
 // An unknown setting ends the program with exit code 3 before any window
 // opens, so that a test cannot mistake it for a run without faults.
@@ -45,7 +48,7 @@ bool NamesFile(const wchar_t* path, const std::wstring& name) {
 
 class FaultInjection final : public ForwardingSystemApi {
 public:
-    enum class Kind { None, KeyCreation, ValueWrite, ShortWrite, FullDisk, MoveRefused, FastClock };
+    enum class Kind { None, KeyCreation, ValueWrite, ShortWrite, FullDisk, MoveRefused, FastClock, HiddenStation };
 
     FaultInjection(SystemApi& inner, const std::wstring& setting) : ForwardingSystemApi(inner) {
         const size_t colon = setting.find(L':');
@@ -62,6 +65,8 @@ public:
         } else if (call == L"MoveFileW" && !rest.empty()) {
             kind_ = Kind::MoveRefused;
             target_ = rest;
+        } else if (call == L"WindowStation-hidden" && rest.empty()) {
+            kind_ = Kind::HiddenStation;
         } else if (call == L"GetTickCount-fast" && rest.empty()) {
             kind_ = Kind::FastClock;
             start_ = inner_.GetTickCount();
@@ -109,6 +114,14 @@ public:
             return FALSE;
         }
         return inner_.MoveFileW(from, to);
+    }
+
+    BOOL GetUserObjectInformationW(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed) override {
+        const BOOL read = inner_.GetUserObjectInformationW(object, index, info, size, needed);
+        if (read && kind_ == Kind::HiddenStation && index == UOI_FLAGS && size >= sizeof(USEROBJECTFLAGS)) {
+            static_cast<USEROBJECTFLAGS*>(info)->dwFlags &= ~static_cast<DWORD>(WSF_VISIBLE);
+        }
+        return read;
     }
 
     DWORD GetTickCount() override {

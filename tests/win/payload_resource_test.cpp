@@ -116,7 +116,14 @@ TEST(SystemSha256, MatchesPublishedVectors) {
 
 // The digest the build stored beside the payload is what lets the payload
 // through: any other digest, none, a payload with one byte changed, or
-// hashing the system cannot do, is the fatal payload error.
+// hashing the system cannot do, is the fatal payload error, which says in
+// words which check failed.
+constexpr char16_t kDiffers[] =
+    u"the payload differs from the SHA-256 stored with it: this Setup.exe is damaged or was changed after it was "
+    u"built; download it again";
+constexpr char16_t kNotDigits[] = u"the SHA-256 stored with the payload (resource RCDATA 103) is not 64 hexadecimal";
+constexpr char16_t kCannotHash[] = u"the system cannot compute the SHA-256 of the payload (status 0x";
+
 TEST_F(CarriedPayload, OnlyThePayloadItsStoredDigestDescribesPassesTheCheck) {
     const ResourceBytes stored =
         FindResourceBytes(module_.get(), MAKEINTRESOURCEW(IDR_PAYLOAD_SHA256), MAKEINTRESOURCEW(10));
@@ -144,18 +151,20 @@ TEST_F(CarriedPayload, OnlyThePayloadItsStoredDigestDescribesPassesTheCheck) {
         std::optional<std::string> digest;  // nullopt: no digest resource
         const char* failingCall;            // of the system's hashing, or ""
         bool passes;
+        const char16_t* cause;              // how the log explains a refusal (its start)
     } cases[] = {
-        {"the stored digest", payload, digest, "", true},
-        {"the stored digest in capitals", payload, upper, "", true},
-        {"one payload byte changed", flipped, digest, "", false},
-        {"no digest resource", payload, std::nullopt, "", false},
-        {"another last digit", payload, otherDigit, "", false},
-        {"63 digits", payload, digest.substr(0, 63), "", false},
-        {"a line break after the digits", payload, digest + "\n", "", false},
-        {"a letter that is no digit", payload, "g" + digest.substr(1), "", false},
-        {"the algorithm cannot be opened", payload, digest, "open", false},
-        {"hashing the data fails", payload, digest, "data", false},
-        {"finishing the hash fails", payload, digest, "finish", false},
+        {"the stored digest", payload, digest, "", true, u""},
+        {"the stored digest in capitals", payload, upper, "", true, u""},
+        {"one payload byte changed", flipped, digest, "", false, kDiffers},
+        {"no digest resource", payload, std::nullopt, "", false,
+         u"the SHA-256 of the payload (resource RCDATA 103) is missing: this Setup.exe is damaged"},
+        {"another last digit", payload, otherDigit, "", false, kDiffers},
+        {"63 digits", payload, digest.substr(0, 63), "", false, kNotDigits},
+        {"a line break after the digits", payload, digest + "\n", "", false, kNotDigits},
+        {"a letter that is no digit", payload, "g" + digest.substr(1), "", false, kNotDigits},
+        {"the algorithm cannot be opened", payload, digest, "open", false, kCannotHash},
+        {"hashing the data fails", payload, digest, "data", false, kCannotHash},
+        {"finishing the hash fails", payload, digest, "finish", false, kCannotHash},
     };
     for (const auto& c : cases) {
         FailingHashCall failing(c.failingCall);
@@ -168,7 +177,18 @@ TEST_F(CarriedPayload, OnlyThePayloadItsStoredDigestDescribesPassesTheCheck) {
             EXPECT_FALSE(c.passes) << c.what << ": refused";
             ASSERT_TRUE(e.IsCode()) << c.what;
             EXPECT_EQ(e.code(), kPayloadDecodeError) << c.what;
+            EXPECT_EQ(e.cause().rfind(c.cause, 0), 0u) << c.what << ": " << ToUtf8(e.cause());
         }
+    }
+
+    // A malformed archive that passes its digest check is explained by the
+    // decoder's account of the fault.
+    try {
+        LoadPayloadFrom(payload.data(), 30, decodedAnyway);
+        ADD_FAILURE() << "a cut archive was decoded";
+    } catch (const FatalError& e) {
+        EXPECT_EQ(e.cause().rfind(u"the payload cannot be decoded: ", 0), 0u) << ToUtf8(e.cause());
+        EXPECT_NE(e.cause().find(u"download it again"), U16String::npos) << ToUtf8(e.cause());
     }
 }
 

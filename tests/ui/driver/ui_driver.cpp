@@ -107,6 +107,14 @@ std::wstring QuoteArgument(const std::wstring& arg) {
 SetupProcess::SetupProcess(const std::wstring& exePath, const std::vector<std::wstring>& args) {
     std::wstring commandLine = QuoteArgument(exePath);
     for (const std::wstring& arg : args) commandLine += L" " + QuoteArgument(arg);
+    Launch(exePath, commandLine);
+}
+
+SetupProcess::SetupProcess(const std::wstring& exePath, Verbatim, const std::wstring& arguments) {
+    Launch(exePath, QuoteArgument(exePath) + L" " + arguments);
+}
+
+void SetupProcess::Launch(const std::wstring& exePath, const std::wstring& commandLine) {
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
 

@@ -54,7 +54,13 @@ std::wstring QuoteArgument(const std::wstring& arg);
 // if it is still running, so no test leaves a process behind.
 class SetupProcess {
 public:
+    // Each argument quoted as the runtime's splitting needs it.
     SetupProcess(const std::wstring& exePath, const std::vector<std::wstring>& args);
+    // The arguments written as a person types them, after the program's
+    // quoted path: to see how the program reads a command line, quotes
+    // and backslashes included.
+    struct Verbatim {};
+    SetupProcess(const std::wstring& exePath, Verbatim, const std::wstring& arguments);
     SetupProcess(const SetupProcess&) = delete;
     SetupProcess& operator=(const SetupProcess&) = delete;
     ~SetupProcess();
@@ -70,6 +76,8 @@ public:
     void Kill();
 
 private:
+    void Launch(const std::wstring& exePath, const std::wstring& commandLine);
+
     ScopedHandle process_;
     DWORD id_ = 0;
     DWORD startError_ = 0;
