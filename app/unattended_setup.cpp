@@ -22,32 +22,65 @@ const char16_t* YesNo(bool value) { return value ? u"yes" : u"no"; }
 
 U16String VersionText(const FileVersion& version) { return FormatVersionText(u"%i.%i.%i.%i", version); }
 
+// What the payload lacks of `choice`, for the log; empty when it carries
+// every component chosen but the application (whose absence the install
+// sequence reports).
+U16String ComponentsNotCarried(const ComponentChoice& choice, const CarriedComponents& carried) {
+    U16String missing;
+    if (choice.arecont && !carried.arecont) {
+        missing = U16String(u"the Arecont Vision runtime (") + kArecontSdkEntryName + u")";
+    }
+    if (choice.axis && !carried.axis) {
+        missing += (missing.empty() ? u"" : u" and ") + U16String(u"the Axis runtime (none of its packages)");
+    }
+    return missing;
+}
+
 // The components of the run: the command line's list, or the wizard's
-// proposal on this machine. False when the list cannot be read.
+// proposal on this machine, of what the payload carries. False when the list
+// cannot be read or names a component the payload does not carry.
 bool ChooseComponents(const SetupOptions& options, const UpdateArguments& arguments, InstallState& state,
                       ComponentChoice& choice, InstallFeedback& feedback) {
+    const CarriedComponents carried = ComponentsCarried(state);
     if (options.componentsGiven) {
         U16String problem;
         if (!ParseComponentList(options.components, choice, problem)) {
             feedback.Log(u"/components:" + options.components + u" cannot be used: " + problem);
             return false;
         }
+        const U16String missing = ComponentsNotCarried(choice, carried);
+        if (!missing.empty()) {
+            feedback.Log(u"/components:" + options.components + u" cannot be used: this setup program does not carry " +
+                         missing);
+            return false;
+        }
         feedback.Log(u"components from the command line: " + options.components);
         return true;
     }
+    if (!carried.arecont) {
+        feedback.Log(U16String(u"the payload carries no ") + kArecontSdkEntryName +
+                     u": the Arecont Vision runtime is not offered");
+    }
     if (arguments.updateMode) {
-        choice.application = choice.arecont = true;
-        feedback.Log(u"components proposed for the update: the application and the Arecont Vision runtime");
+        choice.application = true;
+        choice.arecont = carried.arecont;
+        feedback.Log(choice.arecont
+                         ? u"components proposed for the update: the application and the Arecont Vision runtime"
+                         : u"components proposed for the update: the application");
         return true;
     }
     choice.application = DetectEarlierInstallation(state);
-    choice.arecont = choice.application;
+    choice.arecont = choice.application && carried.arecont;
     if (state.installedFound) {
         feedback.Log(u"earlier installation found: version " + VersionText(state.installedVersion) +
                      (choice.application ? u", older than this setup's " : u", not older than this setup's ") +
                      VersionText(state.setupVersion));
     } else {
         feedback.Log(u"no earlier installation found");
+    }
+    if (!carried.axis) {
+        feedback.Log(u"the payload carries no Axis runtime package: the Axis runtime is not offered");
+        return true;
     }
     const bool axisInstalled = IsAxisRuntimeInstalled();
     feedback.Log(axisInstalled ? u"the Axis runtime is installed" : u"the Axis runtime is not installed");

@@ -17,13 +17,14 @@ namespace quentar {
 //
 // 1. the payload is loaded (a payload that cannot be decoded throws
 //    FatalError, as in the wizard);
-// 2. the components: those of "/components:" (a list that cannot be read ends
-//    the run as Failed, nothing done); otherwise what the welcome page would
-//    propose: in an update the application and the Arecont runtime, else the
-//    application and the Arecont runtime unless an installation at least as
-//    new as this setup is found (DetectEarlierInstallation), and the Axis
-//    runtime unless it is installed (IsAxisRuntimeInstalled). Nothing chosen:
-//    Installed, nothing done;
+// 2. the components: those of "/components:" (a list that cannot be read, or
+//    that names a runtime the payload does not carry, ends the run as Failed,
+//    nothing done); otherwise what the welcome page would propose of what the
+//    payload carries (ComponentsCarried): in an update the application and
+//    the Arecont runtime, else the application and the Arecont runtime unless
+//    an installation at least as new as this setup is found
+//    (DetectEarlierInstallation), and the Axis runtime unless it is installed
+//    (IsAxisRuntimeInstalled). Nothing chosen: Installed, nothing done;
 // 3. with the application, outside an update: the destination "/dir:"
 //    or DefaultDestination(), made ready as the destination page makes it
 //    (MakeDestinationReady, created without a question; refused: Failed,

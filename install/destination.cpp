@@ -3,6 +3,8 @@
 #include <shlobj.h>
 
 #include "install/engine_support.h"
+#include "payload/payload_archive.h"
+#include "payload/payload_names.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
@@ -95,5 +97,22 @@ bool MakeDestinationReady(const U16String& destination, InstallFeedback& feedbac
 }
 
 U16String DefaultDestination() { return JoinPath(ProgramFilesFolder(), kDefaultProgramFolderName); }
+
+uint32_t SpaceNeededMegabytes(const InstallState& state) {
+    uint64_t bytes = 0;
+    for (PayloadEntry entry = state.payload ? state.payload->First() : PayloadEntry(); entry;
+         entry = state.payload->Next(entry)) {
+        switch (RoleOfEntry(entry.FileName())) {
+            case EntryRole::Application:
+            case EntryRole::Companion: bytes += entry.FileSizeLow(); break;
+            case EntryRole::ArecontSdk: bytes += state.installArecontRuntime ? entry.FileSizeLow() : 0; break;
+            case EntryRole::AxisPackage: bytes += state.installAxisRuntime ? entry.FileSizeLow() : 0; break;
+            case EntryRole::None: break;
+        }
+    }
+    constexpr uint64_t kMegabyte = 1024 * 1024;
+    // At most 2^31 entries of under 4 GiB each: the quotient fits 32 bits.
+    return static_cast<uint32_t>((bytes + kMegabyte - 1) / kMegabyte);
+}
 
 }  // namespace quentar

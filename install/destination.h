@@ -59,6 +59,12 @@ StringList MissingLevels(const U16String& path);
 // ask, whose command line named the folder) the folder is created unasked.
 bool MakeDestinationReady(const U16String& destination, InstallFeedback& feedback, bool askFirst);
 
+// The space the chosen components need, in whole megabytes (MiB), rounded
+// up: the sizes of the entries of the loaded payload that the installation
+// writes or runs: the application's executable and companions, the SDK when
+// installArecontRuntime, the runtime packages when installAxisRuntime.
+uint32_t SpaceNeededMegabytes(const InstallState& state);
+
 // The system's program-files folder joined with "Quentar 2009"; "C:\Program
 // Files" stands in for a folder the system cannot tell.
 U16String DefaultDestination();

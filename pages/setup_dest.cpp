@@ -35,6 +35,7 @@ void CSetupDest::DoDataExchange(CDataExchange* dx) {
     DDX_Control(dx, IDC_DESTINATION, destinationField);
     DDX_Control(dx, IDC_PROGRAM_FOLDER, programFolderField);
     DDX_Control(dx, IDC_DESKTOP_BOX, desktopBox);
+    DDX_Control(dx, IDC_SPACE_TEXT, spaceText);
 }
 
 BOOL CSetupDest::OnInitDialog() {
@@ -42,7 +43,13 @@ BOOL CSetupDest::OnInitDialog() {
     programFolderField.SetWindowText(kDefaultProgramFolderName);
     desktopBox.SetCheck(BST_CHECKED);
     destinationField.SetWindowText(DefaultDestination());
+    spaceTemplate = spaceText.GetWindowText();
     return TRUE;
+}
+
+BOOL CSetupDest::OnSetActive() {
+    spaceText.SetWindowText(FormatPositional(spaceTemplate, {DecimalText(SpaceNeededMegabytes(State()))}));
+    return CSetupPage::OnSetActive();
 }
 
 void CSetupDest::OnBrowse() {

@@ -14,6 +14,8 @@ public:
 
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
+    // States the space the components chosen on the welcome page need.
+    BOOL OnSetActive() override;
     LRESULT OnWizardNext() override;
 
 private:
@@ -22,6 +24,8 @@ private:
     CEdit destinationField;
     CEdit programFolderField;
     CButton desktopBox;
+    CStatic spaceText;
+    U16String spaceTemplate;  // the sentence with "%1" for the megabytes
 };
 
 }  // namespace quentar

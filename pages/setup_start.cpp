@@ -81,13 +81,17 @@ void CSetupStart::LoadAndPropose() {
     InstallState& state = State();
     LoadPayload(state);
     state.applicationEntry = FindEntry(kApplicationEntryName, state);
+    // A runtime the payload does not carry is not offered: its box stays
+    // unchecked and disabled.
+    const CarriedComponents carried = ComponentsCarried(state);
+    arecontCarried = carried.arecont;
+    axisCarried = carried.axis;
 
     if (sheet->arguments.updateMode) {
         applicationBox.SetCheck(BST_CHECKED);
-        arecontBox.SetCheck(BST_CHECKED);
     } else {
         if (DetectEarlierInstallation(state)) applicationBox.SetCheck(BST_CHECKED);
-        if (!IsAxisRuntimeInstalled()) axisBox.SetCheck(BST_CHECKED);
+        if (axisCarried && !IsAxisRuntimeInstalled()) axisBox.SetCheck(BST_CHECKED);
     }
     OnApplicationBoxClicked();
 
@@ -97,13 +101,13 @@ void CSetupStart::LoadAndPropose() {
     Sys().Sleep(elapsed < kLongestPause ? elapsed : kLongestPause);
 
     applicationBox.EnableWindow(TRUE);
-    axisBox.EnableWindow(TRUE);
-    arecontBox.EnableWindow(TRUE);
+    axisBox.EnableWindow(axisCarried);
+    arecontBox.EnableWindow(arecontCarried);
     sheet->SetWizardButtons(PSWIZB_NEXT);
 }
 
 void CSetupStart::OnApplicationBoxClicked() {
-    arecontBox.SetCheck(applicationBox.GetCheck());
+    arecontBox.SetCheck(arecontCarried ? applicationBox.GetCheck() : BST_UNCHECKED);
     arecontBox.EnableWindow(FALSE);
     OnComponentBoxClicked();
 }

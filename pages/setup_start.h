@@ -31,6 +31,9 @@ private:
     void OnComponentBoxClicked();
 
     bool loadPending = true;
+    // What the payload carries, known once it is loaded.
+    bool arecontCarried = false;
+    bool axisCarried = false;
     CStatic versionText;
     CButton applicationBox;
     CButton axisBox;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "payload/payload_names.h"
 #include "payload/rc4.h"
 #include "state/little_endian.h"
 #include "state/install_state.h"
@@ -231,5 +232,22 @@ PayloadEntry FindEntry(U16View name, const PayloadArchive* archive) {
 PayloadEntry FindEntry(U16View name, const InstallState& state) {
     return FindEntry(name, state.payload.get());
 }
+
+CarriedComponents ComponentsCarried(const PayloadArchive* archive) {
+    CarriedComponents carried;
+    if (!archive) return carried;
+    for (PayloadEntry e = archive->First(); e; e = archive->Next(e)) {
+        switch (RoleOfEntry(e.FileName())) {
+            case EntryRole::Application: carried.application = true; break;
+            case EntryRole::ArecontSdk: carried.arecont = true; break;
+            case EntryRole::AxisPackage: carried.axis = true; break;
+            case EntryRole::Companion:
+            case EntryRole::None: break;
+        }
+    }
+    return carried;
+}
+
+CarriedComponents ComponentsCarried(const InstallState& state) { return ComponentsCarried(state.payload.get()); }
 
 }  // namespace quentar

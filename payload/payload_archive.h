@@ -145,4 +145,16 @@ DecodeResult DecodeArchive(const uint8_t* resource, size_t size,
 PayloadEntry FindEntry(U16View name, const PayloadArchive* archive);
 PayloadEntry FindEntry(U16View name, const InstallState& state);
 
+// The components a payload lets the setup program offer: the application
+// with its executable, the Arecont Vision runtime with its SDK, the Axis
+// runtime with at least one of its packages (payload_names.h). Nothing
+// without an archive.
+struct CarriedComponents {
+    bool application = false;
+    bool arecont = false;
+    bool axis = false;
+};
+CarriedComponents ComponentsCarried(const PayloadArchive* archive);
+CarriedComponents ComponentsCarried(const InstallState& state);
+
 }  // namespace quentar

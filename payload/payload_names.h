@@ -3,6 +3,8 @@
 // matter: lookups fold A-Z); other entries are carried and ignored.
 #pragma once
 
+#include "state/text.h"
+
 namespace quentar {
 
 // The application executable; installed as "Quentar.exe".
@@ -16,5 +18,17 @@ inline constexpr const char16_t* kCompanionEntryNames[] = {u"help.pdf", u"repo.j
 inline constexpr const char16_t* kAxisPackageEntryNames[] = {
     u"AXISMediaControlSDK_redist.exe", u"AxisAACDecoderSetup.msi", u"AxisH264DecoderSetup.msi",
     u"AxisMPEG4DecoderSetup.msi"};
+
+// What the setup program does with an entry.
+enum class EntryRole {
+    None,         // nothing: the program never installs or runs it
+    Application,  // kApplicationEntryName
+    ArecontSdk,   // kArecontSdkEntryName
+    Companion,    // one of kCompanionEntryNames
+    AxisPackage,  // one of kAxisPackageEntryNames
+};
+
+// The role of an entry named `name`, folding A-Z as the lookups do.
+EntryRole RoleOfEntry(U16View name);
 
 }  // namespace quentar

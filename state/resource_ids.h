@@ -49,6 +49,7 @@
 #define IDC_DESTINATION      1141
 #define IDC_BROWSE           1142
 #define IDC_PROGRAM_FOLDER   1143
+#define IDC_SPACE_TEXT       1144  /* the space the chosen components need */
 /* Progress page (228). */
 #define IDC_PROGRESS         1035
 /* Finish page (229). */

@@ -3,7 +3,9 @@
 // creates on request, and choosing the folder with Browse.
 #include <shlobj.h>
 
+#include "install_support.h"
 #include "page_walk.h"
+#include "sample_packages.h"
 
 namespace ui_test {
 namespace {
@@ -132,6 +134,25 @@ TEST_F(DestinationPage, OpensWithTheDefaults) {
         ASSERT_NE(window, nullptr) << Narrow(heading);
         EXPECT_TRUE(wizard->IsBold(window)) << Narrow(heading);
     }
+    // The space the chosen components need (all three were proposed: the
+    // application's files, the SDK and the runtime packages), in whole
+    // megabytes, rounded up.
+    std::vector<std::wstring> sources = {std::wstring(UI_SAMPLE_FILES) + L"\\AXISMediaControlSDK_redist.exe"};
+    for (const PayloadFile& file : InstalledPayloadFiles()) sources.push_back(file.source);
+    for (const SamplePackage& package : kSamplePackages) {
+        sources.push_back(std::wstring(UI_SAMPLE_DATA) + L"\\" + package.entry);
+    }
+    uint64_t bytes = 0;
+    for (const std::wstring& source : sources) {
+        const auto content = ReadBytes(source);
+        ASSERT_TRUE(content) << Narrow(source);
+        bytes += content->size();
+    }
+    constexpr uint64_t kMegabyte = 1024 * 1024;
+    EXPECT_EQ(Narrow(wizard->Text(IDC_SPACE_TEXT)),
+              Narrow(L"To install to a different folder, click Browse and select another folder.\nQuentar requires "
+                     L"approximately " + std::to_wstring((bytes + kMegabyte - 1) / kMegabyte) +
+                     L" megabytes of free hard drive space."));
     Screenshot("destination");
 }
 

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "lifecycle_support.h"
+#include "sample_runtime.h"
 #include "sample_packages.h"
 #include "ui_lifecycle_paths.h"
 #include "ui_runtime_paths.h"
@@ -27,24 +28,8 @@ protected:
     void SetUp() override {
         InstallTest::SetUp();
         if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no Setups A and B";
-        RemoveSamplePackages();
+        RemoveSampleRuntime();
         ::DeleteFileW(StartNotesPath().c_str());
-    }
-    void TearDown() override {
-        InstallTest::TearDown();
-        RemoveSamplePackages();
-    }
-
-    // The runtime packages are products of their own: none may be there
-    // before the test, and none stays after it.
-    static void RemoveSamplePackages() {
-        ::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-        for (const SamplePackage& package : kSamplePackages) {
-            if (::MsiQueryProductStateW(package.productCode) == INSTALLSTATE_DEFAULT) {
-                EXPECT_EQ(::MsiConfigureProductW(package.productCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT),
-                          ERROR_SUCCESS);
-            }
-        }
     }
 
     std::wstring Exe() const { return place_.destination + L"\\Quentar.exe"; }
@@ -133,12 +118,28 @@ TEST_F(LifeCycle, InstallRunUpdateWhileRunningAndUninstallLeaveTheMachineAsBefor
     if (HasFatalFailure()) return;
     ASSERT_TRUE(ui::WaitUntil([] { return SampleWindow(UI_SAMPLE_VERSION_B) != nullptr; })) << "B is not running";
     EXPECT_EQ(FileVersionText(Exe()), UI_SAMPLE_VERSION_B);
-    const std::string updated = Differences(installed, TakeSnapshot(place_));
+    const Snapshot afterUpdate = TakeSnapshot(place_);
+    const std::string updated = Differences(installed, afterUpdate);
     Keep("updated-against-installed", updated);
-    // Only the executable changed: no key, shortcut or other file.
+    // Only the executable and the record changed: no other key, shortcut or
+    // file. The record tells version B, the size of what it lists and the
+    // date of the update; its other values are as the installation wrote them.
+    const std::vector<std::wstring> records = RecordsFor(place_.destination);
+    ASSERT_EQ(records.size(), 1u);
     const std::vector<std::string> changes = Lines(updated);
-    ASSERT_EQ(changes.size(), 1u) << updated;
+    ASSERT_EQ(changes.size(), 2u) << updated;
     EXPECT_EQ(changes[0].rfind("changed: " + Narrow(Exe()) + " (", 0), 0u) << updated;
+    EXPECT_EQ(changes[1], "key changed: " + Narrow(records[0])) << updated;
+    const RegValues& recordA = installed.uninstallKeys.at(records[0]);
+    const RegValues& recordB = afterUpdate.uninstallKeys.at(records[0]);
+    std::vector<std::wstring> listed;
+    for (const auto& [name, value] : recordA) {
+        if (name == L"DisplayVersion" || name == L"EstimatedSize" || name == L"InstallDate") continue;
+        EXPECT_TRUE(recordB.count(name) == 1 && recordB.at(name) == value) << Narrow(name) << " changed";
+        if (name.rfind(L"File", 0) == 0 && name != L"Files") listed.push_back(SzText(value));
+    }
+    ExpectDeploymentValues(recordB, Exe(), listed);
+    EXPECT_EQ(Narrow(SzText(recordB.at(L"DisplayVersion"))), Narrow(UI_SAMPLE_VERSION_B));
     const std::vector<StartNote> notes = StartNotes();
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[0].version, UI_SAMPLE_VERSION_A);

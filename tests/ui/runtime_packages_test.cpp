@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "redist_exit_code.h"
+#include "sample_runtime.h"
 #include "sample_packages.h"
 #include "state/setup_result.h"
 #include "ui_runtime_paths.h"
@@ -222,14 +223,8 @@ protected:
     void SetUp() override {
         UiTest::SetUp();
         if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no packages to run";
-        ::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-        for (const SamplePackage& package : kSamplePackages) {
-            if (ProductInstalled(package)) {
-                ASSERT_EQ(::MsiConfigureProductW(package.productCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT),
-                          ERROR_SUCCESS)
-                    << "cannot remove " << Narrow(package.productCode) << " left by an earlier test";
-            }
-        }
+        ASSERT_NO_FATAL_FAILURE(RemoveSampleRuntime());
+        ASSERT_FALSE(HasFailure());
         ::DeleteFileW(RedistMarkerPath().c_str());
         for (const std::wstring& copy : CopiesNow()) ::DeleteFileW((TempFolder() + copy).c_str());
     }

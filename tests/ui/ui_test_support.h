@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "resource_ids.h"
+#include "sample_runtime.h"
 #include "ui_driver.h"
 #include "ui_paths.h"
 
@@ -57,15 +58,23 @@ protected:
         ::FindClose(search);
     }
 
+    // The sample runtime packages a test ran leave what the setup program
+    // detects: they are taken back, so that the next test starts without.
     void TearDown() override {
         if (HasFailure()) Screenshot("failure");
         if (process_ && process_->IsRunning()) process_->Kill();
         process_.reset();
+        RemoveSampleRuntime();
     }
 
     // Starts a setup program; check Started() on the result.
     ui::SetupProcess& Start(const std::wstring& exe, const std::vector<std::wstring>& args = {}) {
         process_ = std::make_unique<ui::SetupProcess>(exe, args);
+        return *process_;
+    }
+    // Starts a setup program with arguments written as a person types them.
+    ui::SetupProcess& StartVerbatim(const std::wstring& exe, const std::wstring& arguments) {
+        process_ = std::make_unique<ui::SetupProcess>(exe, ui::SetupProcess::Verbatim{}, arguments);
         return *process_;
     }
 

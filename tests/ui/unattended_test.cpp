@@ -7,11 +7,15 @@
 #include <msi.h>
 
 #include <algorithm>
+#include <cwctype>
+#include <set>
+#include <utility>
 
 #include "axis_runtime.h"
 #include "lifecycle_support.h"
 #include "redist_exit_code.h"
 #include "run_log_reader.h"
+#include "sample_runtime.h"
 #include "sample_packages.h"
 #include "state/fatal_error.h"
 #include "state/setup_result.h"
@@ -37,17 +41,6 @@ struct QuietRun {
     bool windowSeen = false;
     std::vector<std::string> log;   // the run's own lines
 };
-
-// The sample runtime products, removed through the Windows Installer.
-void RemoveSampleProducts() {
-    ::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    for (const SamplePackage& package : kSamplePackages) {
-        if (::MsiQueryProductStateW(package.productCode) == INSTALLSTATE_DEFAULT) {
-            EXPECT_EQ(::MsiConfigureProductW(package.productCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT),
-                      static_cast<UINT>(ERROR_SUCCESS));
-        }
-    }
-}
 
 // What reg.exe prints for one value of HKLM\<key>, or empty.
 std::string RegQuery(const std::wstring& key, const std::wstring& value) {
@@ -78,6 +71,27 @@ std::string RegQuery(const std::wstring& key, const std::wstring& value) {
     return output;
 }
 
+std::wstring ToLower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+// How many of the Axis runtime's parts the detection looks for are there:
+// the media control's COM class (registered to a server that exists; the
+// setup program's own detection creates it, which would keep the server
+// loaded here) and the decoders' three DMOs.
+int AxisRuntimeParts() {
+    int parts = 0;
+    const std::optional<RegValues> server = ReadKeyValues(
+        L"Software\\Classes\\CLSID\\" + test_registry::GuidString(AxisRuntime::kClass) + L"\\InprocServer32");
+    if (server && server->count(L"") == 1 && PathExists(SzText(server->at(L"")))) ++parts;
+    for (const CLSID& dmo : AxisRuntime::kDmos) {
+        WCHAR name[80];
+        if (SUCCEEDED(::DMOGetName(dmo, name))) ++parts;
+    }
+    return parts;
+}
+
 // An unattended installation puts its shortcuts into the Start menu and onto
 // the desktop of all users, in the program folder "Quentar 2009": the test's
 // place says so, so that its snapshots and its clean-up cover them.
@@ -103,7 +117,21 @@ protected:
     QuietRun RunQuiet(const std::wstring& exe, std::vector<std::wstring> args, const std::wstring& fault = L"",
                       ui::Duration timeout = ui::Duration{120000}) {
         args.insert(args.begin(), {L"/quiet", L"/log:" + log_});
-        ui::SetupProcess& process = StartSetup(exe, fault, args);
+        return Watch(StartSetup(exe, fault, args), timeout);
+    }
+
+    // Starts `exe` with `arguments` written as a person types them (they
+    // name the log themselves), and watches it as RunQuiet does.
+    QuietRun RunVerbatim(const std::wstring& exe, const std::wstring& arguments, const std::wstring& fault) {
+        ::SetEnvironmentVariableW(L"QUENTAR_FAULT", fault.empty() ? nullptr : fault.c_str());
+        ui::SetupProcess& process = StartVerbatim(exe, arguments);
+        ::SetEnvironmentVariableW(L"QUENTAR_FAULT", nullptr);
+        return Watch(process, ui::Duration{120000});
+    }
+
+    // Watches for a window of `process` until it ends, and reads its lines of
+    // the log.
+    QuietRun Watch(ui::SetupProcess& process, ui::Duration timeout) {
         QuietRun run;
         if (!process.Started()) {
             ADD_FAILURE() << "the setup program did not start, error " << process.StartError();
@@ -142,7 +170,7 @@ protected:
 
 TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEveryFile) {
     if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
-    RemoveSampleProducts();
+    RemoveSampleRuntime();
     // A machine without Quentar and without the Axis runtime: the wizard
     // would propose everything. The destination does not exist yet.
     ASSERT_FALSE(PathExists(place_.destination));
@@ -209,7 +237,23 @@ TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEvery
     // Nobody is there to use the application: it is not started.
     EXPECT_TRUE(ApplicationProcesses(Exe()).empty());
     ExpectEnd(run, "installed", 0);
-    RemoveSampleProducts();
+
+    // The packages registered what the detection looks for, so the same
+    // setup run again finds everything installed and does nothing.
+    EXPECT_EQ(AxisRuntimeParts(), 4) << "the media control's class and the three decoders";
+    const Snapshot installed = TakeSnapshot(place_);
+    const QuietRun second = RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination});
+    ASSERT_TRUE(second.exitCode) << "still running";
+    EXPECT_EQ(*second.exitCode, quentar::kExitInstalled) << Joined(second.log);
+    EXPECT_FALSE(second.windowSeen) << "a window of the setup program appeared";
+    EXPECT_TRUE(HasLine(second.log, "the Axis runtime is installed")) << Joined(second.log);
+    EXPECT_TRUE(HasLine(second.log, "nothing to install")) << Joined(second.log);
+    EXPECT_FALSE(HasLineStartingWith(second.log, "runtime package ")) << Joined(second.log);
+    EXPECT_EQ(Differences(installed, TakeSnapshot(place_)), "");
+
+    // Each package's own uninstallation takes its registration back.
+    RemoveSampleRuntime();
+    EXPECT_EQ(AxisRuntimeParts(), 0);
 }
 
 // A runtime package that installed and needs a restart of Windows to finish
@@ -217,7 +261,7 @@ TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEvery
 // Windows is not restarted.
 TEST_F(Unattended, ARuntimePackageAskingForARestartGives3010) {
     if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
-    RemoveSampleProducts();
+    RemoveSampleRuntime();
     const RedistExitCode redistExit(ERROR_SUCCESS_REBOOT_REQUIRED);
     ASSERT_TRUE(redistExit.Written());
     const QuietRun run = RunQuiet(UI_SETUP_EXE, {L"/components:axis"});
@@ -232,7 +276,7 @@ TEST_F(Unattended, ARuntimePackageAskingForARestartGives3010) {
         EXPECT_EQ(::MsiQueryProductStateW(package.productCode), INSTALLSTATE_DEFAULT) << Narrow(package.entry);
     }
     ExpectEnd(run, "installed; a restart of Windows is needed to finish", quentar::kExitRestartNeeded);
-    RemoveSampleProducts();
+    RemoveSampleRuntime();
 }
 
 // A Setup.exe whose payload was changed after the build (one byte of it, or
@@ -240,7 +284,20 @@ TEST_F(Unattended, ARuntimePackageAskingForARestartGives3010) {
 // nothing when nobody watches either: no window, the fatal error in the log,
 // exit code 2, the machine as before.
 TEST_F(Unattended, TamperedPayloadInstallsNothingAndEndsWithTheFatalError) {
-    for (const wchar_t* exe : {UI_SETUP_TAMPERED_EXE, UI_SETUP_WRONG_DIGEST_EXE, UI_SETUP_CORRUPT_EXE}) {
+    // The box would say only "Unexpected error 1"; the log says which check
+    // failed and what to do.
+    const std::string differs =
+        "cause of the fatal error: the payload differs from the SHA-256 stored with it: this Setup.exe is damaged or "
+        "was changed after it was built; download it again";
+    const struct {
+        const wchar_t* exe;
+        std::string cause;  // the start of the line
+    } cases[] = {
+        {UI_SETUP_TAMPERED_EXE, differs},
+        {UI_SETUP_WRONG_DIGEST_EXE, differs},
+        {UI_SETUP_CORRUPT_EXE, "cause of the fatal error: the payload cannot be decoded: "},
+    };
+    for (const auto& [exe, cause] : cases) {
         SCOPED_TRACE(Narrow(exe));
         const Snapshot before = TakeSnapshot(place_);
         const QuietRun run = RunQuiet(exe, {L"/dir:" + place_.destination, L"/components:app,arecont"});
@@ -250,6 +307,7 @@ TEST_F(Unattended, TamperedPayloadInstallsNothingAndEndsWithTheFatalError) {
         EXPECT_FALSE(PathExists(place_.destination)) << "the destination was made";
         EXPECT_EQ(Differences(before, TakeSnapshot(place_)), "");
         EXPECT_TRUE(HasLine(run.log, "fatal error: Unexpected error 1")) << Joined(run.log);
+        EXPECT_TRUE(HasLineStartingWith(run.log, cause)) << Joined(run.log);
         ExpectEnd(run, "fatal error", quentar::kFatalExitCode);
     }
 }
@@ -259,7 +317,7 @@ TEST_F(Unattended, TamperedPayloadInstallsNothingAndEndsWithTheFatalError) {
 // itself, and has nothing left to do.
 TEST_F(Unattended, WithTheAxisRuntimeInstalledTheApplicationAloneAndOnceOnly) {
     if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
-    RemoveSampleProducts();
+    RemoveSampleRuntime();
     ASSERT_NO_FATAL_FAILURE(ExpectNoQuentarInstalled());
     AxisRuntime axis;
     ASSERT_TRUE(axis.Registered());
@@ -294,6 +352,7 @@ struct RefusedCase {
     const wchar_t* components;
     // Lines the log must hold, "<dest>" standing for the destination.
     std::vector<std::wstring> logLines;
+    bool runtimeFixture = false;  // `exe` is built only with the payload tool
 };
 
 void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
@@ -329,12 +388,27 @@ const RefusedCase kRefused[] = {
      {L"message: This setup program does not contain the Quentar application. Setup aborted."}},
     {"UnknownComponent", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &TheDestination, L"app,arecont,cameras",
      {L"/components:app,arecont,cameras cannot be used: unknown component \"cameras\" (known: app, arecont, axis)"}},
+    // What the runtime leaves of "/components:app, arecont".
+    {"EmptyComponentName", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &TheDestination, L"app,",
+     {L"/components:app, cannot be used: empty component name in \"app,\" (write the names without blanks, e.g. "
+      L"app,arecont)"}},
+    // A component the payload does not carry is not installed "successfully"
+    // by doing nothing.
+    {"ArecontNotCarried", UI_SETUP_WITHOUT_SDK_EXE, nullptr, RefusedCase::Place::Nothing, &TheDestination,
+     L"app,arecont",
+     {L"/components:app,arecont cannot be used: this setup program does not carry the Arecont Vision runtime "
+      L"(AV2000SDK.dll)"},
+     true},
+    {"AxisNotCarried", UI_SETUP_WITHOUT_AXIS_EXE, nullptr, RefusedCase::Place::Nothing, &TheDestination, L"axis",
+     {L"/components:axis cannot be used: this setup program does not carry the Axis runtime (none of its packages)"},
+     true},
 };
 
 class RefusedUnattended : public Unattended, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
     const RefusedCase& c = GetParam();
+    if (c.runtimeFixture && !UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no such payload";
     switch (c.place) {
         case RefusedCase::Place::EarlierInstallation:
             MakeEarlierInstallation(place_);
@@ -491,6 +565,134 @@ INSTANTIATE_TEST_SUITE_P(
                       UpdateCase{"StillRunning", UI_SETUP_FAULTS_EXE, L"GetTickCount-fast", true,
                                  quentar::kExitFailed}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A reinstallation with fewer components over a fuller one: what only the
+// earlier one had (the SDK, the desktop shortcut) goes, the new record lists
+// everything left, and the removal that record commands leaves the machine as
+// it was before either.
+TEST_F(Unattended, AReinstallWithFewerComponentsTakesBackTheRestAndItsRemovalLeavesNothing) {
+    const Snapshot before = TakeSnapshot(place_);
+    const QuietRun full = RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination, L"/components:app,arecont"});
+    ASSERT_TRUE(full.exitCode) << "still running";
+    ASSERT_EQ(*full.exitCode, quentar::kExitInstalled) << Joined(full.log);
+    const std::wstring sdk = place_.destination + L"\\AV2000SDK.dll";
+    ASSERT_TRUE(PathExists(sdk));
+    ASSERT_TRUE(PathExists(place_.desktopLink));
+
+    const QuietRun fewer =
+        RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination, L"/components:app", L"/nodesktop"});
+    ASSERT_TRUE(fewer.exitCode) << "still running";
+    EXPECT_EQ(*fewer.exitCode, quentar::kExitInstalled) << Joined(fewer.log);
+    EXPECT_FALSE(fewer.windowSeen);
+    EXPECT_FALSE(PathExists(sdk)) << "the SDK stayed";
+    EXPECT_FALSE(PathExists(place_.desktopLink)) << "the desktop shortcut stayed";
+    for (const std::wstring& taken : {sdk, place_.desktopLink}) {
+        EXPECT_TRUE(HasLineStartingWith(fewer.log, "moved aside: " + Utf8(taken) + " -> " + Utf8(taken) + "."))
+            << Joined(fewer.log);
+    }
+    // Nothing is left under a temporary name, and the one record lists
+    // exactly what is on the disk.
+    const Snapshot reinstalled = TakeSnapshot(place_);
+    const std::vector<std::wstring> records = RecordsFor(place_.destination);
+    ASSERT_EQ(records.size(), 1u);
+    std::set<std::wstring> listed;
+    for (const auto& [name, value] : reinstalled.uninstallKeys.at(records[0])) {
+        if (name.rfind(L"File", 0) == 0 && name != L"Files") listed.insert(ToLower(SzText(value)));
+    }
+    std::set<std::wstring> present;
+    for (const auto& [path, facts] : reinstalled.files) {
+        if (facts != "folder") present.insert(ToLower(path));
+    }
+    EXPECT_EQ(listed, present);
+
+    // The record's own quiet removal, as a deployment tool runs it.
+    std::wstring command = SzText(reinstalled.uninstallKeys.at(records[0]).at(L"QuietUninstallString"));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        << "error " << ::GetLastError();
+    const ui::ScopedHandle uninstaller(info.hProcess), thread(info.hThread);
+    ASSERT_EQ(::WaitForSingleObject(uninstaller.Get(), 60000), WAIT_OBJECT_0) << "the removal did not end";
+    EXPECT_TRUE(ui::WaitUntil([&] { return !PathExists(place_.destination); })) << "the destination stayed";
+    EXPECT_EQ(Differences(before, TakeSnapshot(place_)), "");
+}
+
+// Command lines as people and deployment tools write them, each run as typed:
+// what the program read (its log says) and what the run did.
+struct TypedCommandLine {
+    const char* name;
+    const wchar_t* exe;
+    const wchar_t* fault;
+    std::wstring arguments;  // "<log>" and "<dest>" stand for the test's log and destination
+    std::wstring readAs;     // the log's "command line read as:" line, the same stand-ins
+    DWORD exitCode;
+    std::wstring logLine;    // a further line the log must hold
+};
+
+void PrintTo(const TypedCommandLine& c, std::ostream* os) { *os << c.name; }
+
+std::wstring WithPlaces(std::wstring text, const std::wstring& log, const std::wstring& destination) {
+    for (const auto& [mark, value] : {std::pair<std::wstring, std::wstring>{L"<log>", log}, {L"<dest>", destination}}) {
+        for (size_t at = text.find(mark); at != std::wstring::npos; at = text.find(mark, at + value.size())) {
+            text.replace(at, mark.size(), value);
+        }
+    }
+    return text;
+}
+
+const std::wstring kEmptyName =
+    L"/components:app, cannot be used: empty component name in \"app,\" (write the names without blanks, e.g. "
+    L"app,arecont)";
+
+const TypedCommandLine kTypedCommandLines[] = {
+    // Other installers' switch, and a folder written with a trailing
+    // backslash inside quotes: the runtime makes that backslash escape the
+    // quote, and everything after it reaches the program as part of the
+    // folder. The quote ends the folder; the rest is read as it was meant.
+    {"SilentSwitchAndQuotedTrailingBackslash", UI_SETUP_EXE, L"",
+     L"/S /log:<log> /dir:\"<dest>\\\" /components:app /nodesktop",
+     L"/quiet /dir:\"<dest>\" /components:app /nodesktop /log:<log>", quentar::kExitInstalled,
+     L"install sequence into <dest>, program folder \"Quentar 2009\", desktop shortcut no"},
+    {"SilentWord", UI_SETUP_EXE, L"", L"/silent /log:<log> /components:app,", L"/quiet /components:app, /log:<log>",
+     quentar::kExitFailed, kEmptyName},
+    // "app, arecont": the blank ends the argument, "arecont" is no argument.
+    {"VerySilentAndABlankInTheList", UI_SETUP_EXE, L"", L"/VERYSILENT /log:<log> /components:app, arecont",
+     L"/quiet /components:app, /log:<log>", quentar::kExitFailed, kEmptyName},
+    {"InstallerServiceSwitchQn", UI_SETUP_EXE, L"", L"/qn /log:<log> /components:cameras",
+     L"/quiet /components:cameras /log:<log>", quentar::kExitFailed,
+     L"/components:cameras cannot be used: unknown component \"cameras\" (known: app, arecont, axis)"},
+    {"InstallerServiceSwitchQ", UI_SETUP_EXE, L"", L"/q /log:\"<log>\" /components:", L"/quiet /components:\"\" /log:<log>",
+     quentar::kExitFailed, L"/components: cannot be used: no component named (known: app, arecont, axis)"},
+    // Started as a service would start it: a wizard nobody could answer.
+    {"WizardWhereNobodyCanSeeIt", UI_SETUP_FAULTS_EXE, L"WindowStation-hidden", L"/log:<log>", L"/log:<log>",
+     quentar::kExitFailed,
+     L"the wizard cannot be shown: this process's window station is not interactive (a service, or the system "
+     L"account in session 0), so nobody could answer it; start Setup.exe with /quiet to install without a window"},
+};
+
+class TypedUnattended : public Unattended, public ::testing::WithParamInterface<TypedCommandLine> {};
+
+TEST_P(TypedUnattended, IsReadAsMeantAndEndsWithoutAWindow) {
+    const TypedCommandLine& c = GetParam();
+    const QuietRun run = RunVerbatim(c.exe, WithPlaces(c.arguments, log_, place_.destination), c.fault);
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, c.exitCode) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
+    EXPECT_TRUE(HasLine(run.log, "command line read as: " + Utf8(WithPlaces(c.readAs, log_, place_.destination))))
+        << Joined(run.log);
+    EXPECT_TRUE(HasLine(run.log, Utf8(WithPlaces(c.logLine, log_, place_.destination)))) << Joined(run.log);
+    if (c.exitCode == quentar::kExitInstalled) {
+        EXPECT_TRUE(PathExists(Exe())) << "not installed into the folder meant";
+        EXPECT_FALSE(PathExists(place_.desktopLink)) << "/nodesktop was lost";
+    } else {
+        EXPECT_FALSE(PathExists(place_.destination)) << "the destination was made";
+        ExpectEnd(run, "the installation failed and was taken back", quentar::kExitFailed);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TypedUnattended, ::testing::ValuesIn(kTypedCommandLines),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ui_test

@@ -10,6 +10,7 @@
 #include "axis_runtime.h"
 #include "fixture_paths.h"
 #include "registry_scratch.h"
+#include "ui_runtime_paths.h"
 #include "ui_test_support.h"
 
 namespace ui_test {
@@ -155,6 +156,46 @@ TEST_F(UiTest, WelcomeWithEverythingInstalledProposesNothingAndNextStays) {
     ASSERT_TRUE(ClickAndWait(*wizard, IDC_APPLICATION_BOX, true));
     EXPECT_EQ(wizard->CurrentPageId(), IDD_WELCOME);
 }
+
+// A runtime the payload does not carry is not offered: its box is unchecked
+// and disabled once loading is over, and the application box does not bring
+// it back; the other runtime is proposed as always.
+struct MissingRuntime {
+    const char* name;
+    const wchar_t* exe;
+    int missingBox;
+};
+
+void PrintTo(const MissingRuntime& m, std::ostream* os) { *os << m.name; }
+
+class WelcomeWithoutARuntime : public UiTest, public ::testing::WithParamInterface<MissingRuntime> {};
+
+TEST_P(WelcomeWithoutARuntime, ItsBoxIsUncheckedAndDisabled) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no such payloads";
+    const MissingRuntime& m = GetParam();
+    ui::SetupProcess& process = Start(m.exe);
+    ASSERT_TRUE(process.Started());
+    auto wizard = Wizard::WaitFor(process.Id(), PageOrder(false));
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(WaitForLoaded(*wizard));
+    Screenshot("loaded");
+    const int offeredBox = m.missingBox == IDC_AXIS_BOX ? IDC_ARECONT_BOX : IDC_AXIS_BOX;
+    EXPECT_TRUE(wizard->IsChecked(IDC_APPLICATION_BOX));
+    EXPECT_TRUE(wizard->IsChecked(offeredBox));
+    EXPECT_TRUE(wizard->IsEnabled(offeredBox));
+    EXPECT_FALSE(wizard->IsChecked(m.missingBox));
+    EXPECT_FALSE(wizard->IsEnabled(m.missingBox));
+
+    ASSERT_TRUE(ClickAndWait(*wizard, IDC_APPLICATION_BOX, false));
+    ASSERT_TRUE(ClickAndWait(*wizard, IDC_APPLICATION_BOX, true));
+    EXPECT_FALSE(wizard->IsChecked(m.missingBox));
+    EXPECT_FALSE(wizard->IsEnabled(m.missingBox));
+}
+
+INSTANTIATE_TEST_SUITE_P(Payloads, WelcomeWithoutARuntime,
+                         ::testing::Values(MissingRuntime{"WithoutAxisPackages", UI_SETUP_WITHOUT_AXIS_EXE, IDC_AXIS_BOX},
+                                           MissingRuntime{"WithoutTheSdk", UI_SETUP_WITHOUT_SDK_EXE, IDC_ARECONT_BOX}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ui_test

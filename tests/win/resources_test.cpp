@@ -407,9 +407,10 @@ const std::vector<ExpectedDialog>& ExpectedDialogs() {
            {1141, Kind::Edit, L"", kAny, kAny, kAny, kAny, VT, WS_BORDER | ES_AUTOHSCROLL},
            {1142, Kind::Push, L"Browse...", kAny, kAny, kAny, kAny, VT},
            {1003, Kind::Check, L"Create a desktop &shortcut", kAny, kAny, kAny, kAny, VT},
-           {-1, Kind::Text,
+           // "%1": the page puts in the space the chosen components need.
+           {1144, Kind::Text,
             L"To install to a different folder, click Browse and select another folder.\n"
-            L"Quentar requires approximately 3 megabytes of free hard drive space.",
+            L"Quentar requires approximately %1 megabytes of free hard drive space.",
             kAny, kAny, kAny, kAny, V},
            {-1, Kind::Text, L"!Click \"Next\" to start installation...", kAny, kAny, kAny, kAny, V},
        }},

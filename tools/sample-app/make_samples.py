@@ -49,13 +49,27 @@ REDIST_MARKER = "AXISMediaControlSDK_redist.txt"
 REDIST_EXIT_CODE = "AXISMediaControlSDK_redist.exitcode"
 
 
+# What the real runtime leaves for the setup program's detection to find:
+# the redistributable registers the media control's COM class (served by the
+# sample in-process server it carries), and each decoder package registers
+# one DirectX Media Object. Its uninstallation takes each back.
+MEDIA_CONTROL_CLASS = "{4F1D0C59-5ECC-4028-87F3-482191D2230F}"
+# The folder under the program-files folder where the redistributable puts
+# the server, and the server's name.
+MEDIA_CONTROL_FOLDER = "Quentar samples\\Media control"
+MEDIA_CONTROL_SERVER = "SampleMediaControl.dll"
+# The argument that makes the redistributable take back what it installed.
+REDIST_UNINSTALL_SWITCH = "/uninstall"
+
+
 class Package:
     """One sample runtime package: its entry name and its fixed codes."""
 
-    def __init__(self, key, entry, title, tail, refuse=False):
+    def __init__(self, key, entry, title, tail, dmo=None, refuse=False):
         self.key = key            # file stem of its WiX source
         self.entry = entry        # the payload entry name it is carried under
         self.title = title
+        self.dmo = dmo            # class id of the DirectX Media Object it registers
         self.refuse = refuse      # a launch condition that never holds
         self.upgrade_code = "6d2c4e1a-0b7f-4c55-9a31-" + tail
         self.product_code = "6d2c4e1a-0b7f-4c55-9a32-" + tail
@@ -65,9 +79,12 @@ class Package:
 
 
 PACKAGES = [
-    Package("AAC", "AxisAACDecoderSetup.msi", "Sample AAC decoder", "00000000a0c1"),
-    Package("H264", "AxisH264DecoderSetup.msi", "Sample H264 decoder", "00000000b264"),
-    Package("MPEG4", "AxisMPEG4DecoderSetup.msi", "Sample MPEG4 decoder", "00000000c004"),
+    Package("AAC", "AxisAACDecoderSetup.msi", "Sample AAC decoder", "00000000a0c1",
+            dmo="{BA7A56EB-D1B9-443B-96E9-086532A378F1}"),
+    Package("H264", "AxisH264DecoderSetup.msi", "Sample H264 decoder", "00000000b264",
+            dmo="{7340F0E4-AEDA-47C6-8971-9DB314030BD7}"),
+    Package("MPEG4", "AxisMPEG4DecoderSetup.msi", "Sample MPEG4 decoder", "00000000c004",
+            dmo="{C32FE9F1-A857-48B0-B7BF-065B5792F28D}"),
 ]
 REFUSING = Package("Refusing", "AxisH264DecoderSetup.msi", "Sample refusing decoder", "00000000fa11", refuse=True)
 REFUSAL_MESSAGE = "This sample package refuses to install."
@@ -100,6 +117,15 @@ def wxs(p):
     condition = ""
     if p.refuse:
         condition = f'\n    <Condition Message="{REFUSAL_MESSAGE}">0</Condition>'
+    registration = ""
+    if p.dmo:
+        # The DMO's registration as the system's DMORegister makes it: its
+        # name under DirectShow\MediaObjects, in a key named by the class id
+        # without braces (which a formatted field would take for a group
+        # anyway); removed with the component.
+        registration = (f'\n              <RegistryValue Root="HKLM" '
+                        f'Key="Software\\Classes\\DirectShow\\MediaObjects\\{p.dmo.strip("{}")}" Type="string" '
+                        f'Value="{p.title}"/>')
     return f"""<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="{p.product_code}" Name="{p.title}" Language="1033" Version="1.0.0.0"
@@ -111,7 +137,7 @@ def wxs(p):
         <Directory Id="SAMPLESDIR" Name="Quentar samples">
           <Directory Id="INSTALLDIR" Name="{p.key} decoder">
             <Component Id="Marker" Guid="{p.component_code}">
-              <File Id="MarkerFile" Name="{p.installed_file}" Source="{p.installed_file}" KeyPath="yes"/>
+              <File Id="MarkerFile" Name="{p.installed_file}" Source="{p.installed_file}" KeyPath="yes"/>{registration}
             </Component>
           </Directory>
         </Directory>
@@ -138,6 +164,13 @@ def header():
         "/* With this file beside the marker, the redistributable ends with the",
         "   decimal exit code the file holds instead of 0. */",
         f"#define SAMPLE_REDIST_EXIT_CODE {wide(REDIST_EXIT_CODE)}",
+        "/* The redistributable registers the media control's COM class, served by",
+        "   this in-process server in this folder of the program-files folder;",
+        "   started with the uninstall switch it takes both back. */",
+        f"#define SAMPLE_MEDIA_CONTROL_CLASS {wide(MEDIA_CONTROL_CLASS)}",
+        f"#define SAMPLE_MEDIA_CONTROL_FOLDER {wide(MEDIA_CONTROL_FOLDER)}",
+        f"#define SAMPLE_MEDIA_CONTROL_SERVER {wide(MEDIA_CONTROL_SERVER)}",
+        f"#define SAMPLE_REDIST_UNINSTALL_SWITCH {wide(REDIST_UNINSTALL_SWITCH)}",
         "",
         "/* Each Windows Installer package registers its product and installs one",
         "   file, the key path of its one component. */",

@@ -1,5 +1,7 @@
-// A minimal in-process COM server for the tests: whatever class id is
-// registered to this DLL, its objects implement IUnknown and nothing else.
+// A minimal in-process COM server: whatever class id is registered to this
+// DLL, its objects implement IUnknown and nothing else. The sample
+// redistributable carries it as the media control's server and registers its
+// class; tests register their own classes to it.
 #include <windows.h>
 #include <objbase.h>
 
