@@ -6,7 +6,9 @@
 # Release engineers: one command from your files, version and licence text to
 # the Setup.exe to ship, build/release/Setup.exe (make run and make test never
 # touch that folder; see README and scripts/make-setup.sh):
-#   make setup VERSION=5.2.0.1 LICENSE=/rel/eula.rtf FILES="Quentar.exe=/rel/Quentar.exe;/rel/AV2000SDK.dll"
+#   make setup LICENSE=/rel/eula.rtf FILES="Quentar.exe=/rel/Quentar.exe;/rel/AV2000SDK.dll"
+# The version is the carried Quentar.exe's file version (VERSION=, when given,
+# must be the same).
 # SOURCE_DATE_EPOCH=<seconds> makes the result reproducible byte for byte;
 # KEY=<32 hex digits> gives the archive's key; SIGN_CERT=<pem or pfx>
 # SIGN_KEY=<key> signs Setup.exe with Authenticode (SHA-256). The variables reach the script

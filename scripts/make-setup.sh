@@ -9,8 +9,13 @@
 #   build/release/SHA256SUMS    of Setup.exe and payload.qpk
 # Settings, from the environment (make hands on its command-line variables):
 #   FILES    ;-separated [ENTRY=]FILE items or folders (required); relative
-#            paths are taken from the top of this tree
-#   VERSION  the file version, four numbers of 0 to 65535 (default 5.1.6.5)
+#            paths are taken from the top of this tree. Quentar.exe must be
+#            among the entries, and every entry must be one the program
+#            installs or runs (setup-payload check)
+#   VERSION  the file version, four numbers of 0 to 65535; the file version
+#            of the carried Quentar.exe when not given, and refused when it
+#            differs from it: the program tells an installed Quentar from
+#            this one by comparing the two
 #   LICENSE  the licence agreement, an RTF file (default: the sample one)
 #   KEY      the archive's key, 32 hexadecimal digits (default: derived from
 #            the files when SOURCE_DATE_EPOCH is set, else random)
@@ -42,16 +47,19 @@ refuse() { echo "make setup: $*" >&2; exit 2; }
 
 # VERSION: each number is a 16-bit field of the version resource. A larger
 # one would wrap there, and one with a leading zero would be read as octal,
-# while the version text kept what was written.
-version=${VERSION:-5.1.6.5}
-[[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] ||
-  refuse "VERSION=\"$version\": not four dot-separated numbers (like 5.2.0.1)"
-for part in "${BASH_REMATCH[@]:1}"; do
-  if [ ${#part} -gt 5 ] || [ "$((10#$part))" -gt 65535 ]; then
-    refuse "VERSION=\"$version\": $part is larger than 65535, the largest part of a file version"
-  fi
-  [[ $part != 0?* ]] || refuse "VERSION=\"$version\": $part has a leading zero, which the version resource reads as octal"
-done
+# while the version text kept what was written. Without it, the version is
+# the carried Quentar.exe's (below, once the files are packed).
+version=${VERSION:-}
+if [ -n "$version" ]; then
+  [[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] ||
+    refuse "VERSION=\"$version\": not four dot-separated numbers (like 5.2.0.1)"
+  for part in "${BASH_REMATCH[@]:1}"; do
+    if [ ${#part} -gt 5 ] || [ "$((10#$part))" -gt 65535 ]; then
+      refuse "VERSION=\"$version\": $part is larger than 65535, the largest part of a file version"
+    fi
+    [[ $part != 0?* ]] || refuse "VERSION=\"$version\": $part has a leading zero, which the version resource reads as octal"
+  done
+fi
 
 # LICENSE: the licence page shows an RTF document.
 license=${LICENSE:-app/resources/license.rtf}
@@ -135,6 +143,30 @@ if ! "${pack[@]}" -- "${items[@]}" 2>"$work/pack.err"; then
   refuse "FILES: $(sed -n 's/^setup-payload: //p' "$work/pack.err" | head -n 1)"
 fi
 
+# ---- What Setup.exe will do with it: the role of every entry -----------------
+
+if ! "$tool" check "$work/payload.qpk" >"$work/roles" 2>"$work/check.err"; then
+  refuse "FILES: $(sed -n "s|^setup-payload: $work/payload.qpk: ||p" "$work/check.err" | head -n 1)"
+fi
+# role<TAB>entry name[<TAB>file version of the application]
+app_version=$(awk -F'\t' '$1 == "application" { print $3 }' "$work/roles")
+[ -n "$app_version" ] ||
+  refuse "FILES: Quentar.exe has no file version (no version resource); Setup.exe tells an installed Quentar from this one by it"
+if [ -z "$version" ]; then
+  version=$app_version
+elif [ "$version" != "$app_version" ]; then
+  refuse "VERSION=\"$version\" differs from the file version of the carried Quentar.exe, $app_version: leave VERSION out, or carry the Quentar.exe of $version"
+fi
+# The components the welcome page will offer, for the closing lines.
+entries_of() { awk -F'\t' -v role="$1" '$1 == role { printf "%s%s", (n++ ? ", " : ""), $2 }' "$work/roles"; }
+offers="Quentar $version ($(entries_of application)"
+[ -z "$(entries_of companion)" ] || offers+=" with $(entries_of companion)"
+offers+=")"
+if [ -n "$(entries_of arecont)" ]; then offers+=", the Arecont Vision runtime ($(entries_of arecont))"
+else offers+="; not the Arecont Vision runtime (no AV2000SDK.dll)"; fi
+if [ -n "$(entries_of axis)" ]; then offers+=", the Axis runtime ($(entries_of axis))"
+else offers+="; not the Axis runtime (no Axis package)"; fi
+
 # ---- Setup.exe --------------------------------------------------------------
 
 mkdir -p "$tree"
@@ -173,4 +205,5 @@ mkdir -p "$out"
 (cd "$work" && sha256sum Setup.exe payload.qpk >SHA256SUMS)
 for name in payload.qpk payload.txt SHA256SUMS Setup.exe; do mv "$work/$name" "$out/$name"; done
 echo "Built $out/Setup.exe: version $version, $(wc -l <"$out/payload.txt") files; their list: $out/payload.txt"
+echo "It offers $offers"
 [ ${#sign[@]} -eq 0 ] || echo "Signed with $SIGN_CERT (Authenticode, SHA-256)"

@@ -6,7 +6,9 @@
 #                                                    fail to once a byte changes
 # TOOL is the native setup-payload (so no run builds it); WORK holds the
 # fixtures, the release folder and the release tree (kept between runs, so
-# that a second run only packs, relinks and compares).
+# that a second run only packs, relinks and compares). SAMPLE_APP (from the
+# environment) is the sample application built with a file version,
+# SAMPLE_APP_VERSION that version.
 set -uo pipefail
 mode=$1 top=$2 tool=$3 work=$4
 [ -x "$tool" ] || { echo "no setup-payload at $tool" >&2; exit 1; }
@@ -18,7 +20,11 @@ release=$work/release
 rm -rf "$fx" "$release"
 mkdir -p "$fx/companions" "$fx/nested/sub" "$fx/empty" "$release"
 printf 'MZ application\n' >"$fx/app.exe"
+cp "${SAMPLE_APP:?the sample application built with a version}" "$fx/Quentar.exe"
+app_version=${SAMPLE_APP_VERSION:?}
 printf 'MZ camera sdk\n' >"$fx/sdk.dll"
+printf 'MZ xml parser\n' >"$fx/msxml3.dll"
+printf 'notes\n' >"$fx/readme.txt"
 printf '%%PDF-1.4 help\n' >"$fx/companions/help.pdf"
 printf 'JFIF repo\n' >"$fx/companions/repo.jpg"
 printf 'a\n' >"$fx/nested/a.txt"
@@ -58,6 +64,8 @@ if [ "$mode" = inputs ]; then
     # line naming the setting and its value; an earlier Setup.exe in the
     # release folder is removed, so it cannot be shipped for this one.
     dev="the setup program does not tell the cases of A-Z apart"
+    roles="it installs Quentar.exe, AV2000SDK.dll, help.pdf, repo.jpg, zorbel.dll, zorbelreg.exe and runs"
+    roles+=" AXISMediaControlSDK_redist.exe, AxisAACDecoderSetup.msi, AxisH264DecoderSetup.msi, AxisMPEG4DecoderSetup.msi"
     while IFS='|' read -r settings expected; do
         [ -n "$settings" ] || continue
         eval "args=($settings)"
@@ -70,6 +78,11 @@ if [ "$mode" = inputs ]; then
         [ -z "$(ls -A "$release")" ] || fail "$settings: the release folder holds $(ls -A "$release")"
         [ ! -e "$work/tree" ] || fail "$settings: the release tree was made"
     done <<EOF
+VERSION=5.2.0.1 FILES="$fx/Quentar.exe"|make setup: VERSION="5.2.0.1" differs from the file version of the carried Quentar.exe, $app_version: leave VERSION out, or carry the Quentar.exe of 5.2.0.1
+FILES="Quentar.exe=$fx/app.exe"|make setup: FILES: Quentar.exe has no file version (no version resource); Setup.exe tells an installed Quentar from this one by it
+FILES="AV2000SDK.dll=$fx/sdk.dll;$fx/companions"|make setup: FILES: no entry "Quentar.exe": Setup.exe installs nothing without the application
+FILES="$fx/Quentar.exe;$fx/msxml3.dll"|make setup: FILES: entry "msxml3.dll" is never installed or run by Setup.exe; $roles
+FILES="$fx/readme.txt;$fx/Quentar.exe;$fx/msxml3.dll"|make setup: FILES: entries "readme.txt", "msxml3.dll" are never installed or run by Setup.exe; $roles
 FILES="$fx/sdk.dll;"|make setup: FILES="$fx/sdk.dll;": item 2 is empty (a doubled or trailing ';')
 FILES="$fx/app.exe;;$fx/sdk.dll"|make setup: FILES="$fx/app.exe;;$fx/sdk.dll": item 2 is empty (a doubled or trailing ';')
 FILES=";$fx/app.exe"|make setup: FILES=";$fx/app.exe": item 1 is empty (a doubled or trailing ';')
@@ -105,17 +118,21 @@ elif [ "$mode" = reproducible ]; then
     # The development tree's Setup.exe is no business of make setup.
     dev_exe=$top/build/win32/Setup.exe
     dev_before=$(sha256sum "$dev_exe" 2>/dev/null)
-    settings=(VERSION=5.2.0.1 LICENSE="$fx/eula.rtf" SOURCE_DATE_EPOCH=1700000000
-              FILES="Quentar.exe=$fx/app.exe;$fx/sdk.dll;$fx/companions")
+    # No VERSION: the carried Quentar.exe's file version is the setup's.
+    settings=(LICENSE="$fx/eula.rtf" SOURCE_DATE_EPOCH=1700000000
+              FILES="$fx/Quentar.exe;AV2000SDK.dll=$fx/sdk.dll;$fx/companions")
     make_setup "${settings[@]}"
     [ "$code" = 0 ] || { cat "$work/out" "$work/err" >&2; echo "FAIL: first make setup: exit $code" >&2; exit 1; }
-    grep -qx "Built $release/Setup.exe: version 5.2.0.1, 4 files; their list: $release/payload.txt" "$work/out" ||
-        fail "closing line: $(tail -n 1 "$work/out")"
+    grep -qx "Built $release/Setup.exe: version $app_version, 4 files; their list: $release/payload.txt" "$work/out" ||
+        fail "closing line: $(tail -n 2 "$work/out")"
+    offers="It offers Quentar $app_version (Quentar.exe with help.pdf, repo.jpg), the Arecont Vision runtime"
+    offers+=" (AV2000SDK.dll); not the Axis runtime (no Axis package)"
+    grep -qxF "$offers" "$work/out" || fail "components offered: $(tail -n 1 "$work/out")"
     mkdir -p "$work/first"
     cp "$release"/* "$work/first/"
 
     # Again, with every input touched: the same bytes.
-    touch "$fx/app.exe" "$fx/sdk.dll" "$fx/companions"/*
+    touch "$fx/Quentar.exe" "$fx/sdk.dll" "$fx/companions"/*
     make_setup "${settings[@]}"
     [ "$code" = 0 ] || { cat "$work/err" >&2; fail "second make setup: exit $code"; }
     for f in Setup.exe payload.qpk payload.txt SHA256SUMS; do
@@ -125,7 +142,7 @@ elif [ "$mode" = reproducible ]; then
     # The program carries the files, readable straight from it.
     "$tool" list --sha256 "$release/Setup.exe" >"$work/listed" || fail "setup-payload list Setup.exe: exit $?"
     cmp -s "$work/listed" "$release/payload.txt" || fail "payload.txt is not the list of Setup.exe's payload"
-    for pair in Quentar.exe:app.exe sdk.dll:sdk.dll help.pdf:companions/help.pdf repo.jpg:companions/repo.jpg; do
+    for pair in Quentar.exe:Quentar.exe AV2000SDK.dll:sdk.dll help.pdf:companions/help.pdf repo.jpg:companions/repo.jpg; do
         entry=${pair%%:*} file=$fx/${pair#*:}
         line="$entry	$(wc -c <"$file" | tr -d ' ')	"
         grep -q "^$line.*	2023-11-14T22:13:20Z	$(sha256sum "$file" | cut -d' ' -f1)\$" "$work/listed" ||
@@ -149,12 +166,13 @@ ms, ls = struct.unpack_from('<II', data, at + 8)
 print(f'{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}')
 PY
 )
-    [ "$version" = 5.2.0.1 ] || fail "Setup.exe has file version $version"
+    [ "$version" = "$app_version" ] || fail "Setup.exe has file version $version"
 
     # KEY gives the archive's key, and another epoch with the same files is
-    # packed anew, not taken from the last run.
+    # packed anew, not taken from the last run. VERSION, given as the
+    # executable's, is taken.
     key=000102030405060708090a0b0c0d0e0f
-    make_setup "${settings[@]}" KEY=$key SOURCE_DATE_EPOCH=1700000001
+    make_setup "${settings[@]}" KEY=$key SOURCE_DATE_EPOCH=1700000001 VERSION="$app_version"
     [ "$code" = 0 ] || { cat "$work/err" >&2; fail "make setup with KEY: exit $code"; }
     [ "$(head -c 16 "$release/payload.qpk" | od -An -tx1 | tr -d ' \n')" = $key ] || fail "KEY is not the archive's key"
     [ "$(cut -f4 "$release/payload.txt" | sort -u)" = 2023-11-14T22:13:21Z ] ||
@@ -168,8 +186,8 @@ elif [ "$mode" = signed ]; then
     # Signed with the key and certificate as PEM files, then with the same
     # pair in a PKCS#12 file: both verify against the certificate, at the
     # signing time SOURCE_DATE_EPOCH, so the two are the same bytes.
-    settings=(VERSION=5.2.0.1 LICENSE="$fx/eula.rtf" SOURCE_DATE_EPOCH=1700000000
-              FILES="Quentar.exe=$fx/app.exe;$fx/sdk.dll;$fx/companions")
+    settings=(LICENSE="$fx/eula.rtf" SOURCE_DATE_EPOCH=1700000000
+              FILES="$fx/Quentar.exe;AV2000SDK.dll=$fx/sdk.dll;$fx/companions")
     for how in pem pfx; do
         if [ $how = pem ]; then
             make_setup "${settings[@]}" SIGN_CERT="$fx/sign.pem" SIGN_KEY="$fx/sign.key"

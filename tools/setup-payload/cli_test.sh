@@ -222,6 +222,28 @@ grep -q '1 byte follows the last entry' "$work/err" || fail "trailing byte messa
 expect_code 1 "trailing byte, extract" "$tool" extract "$work/tail.bin" -C "$work/t"
 [ -e "$work/t" ] && fail "extract of an archive with trailing bytes wrote something"
 
+# check: the role of every entry of a payload to ship (the application's file
+# version after it, empty when it has none: this one is text); an archive
+# with an entry the program never installs or runs, or without the
+# application, is refused naming what is wrong.
+"$tool" pack -o "$work/ship.bin" --key $key QUENTAR.EXE="$work/in/text.txt" help.pdf="$work/in/a.txt" \
+    AxisAACDecoderSetup.msi="$work/in/empty.bin" AV2000SDK.dll="$work/in/random.bin" || fail "pack to ship"
+expect_code 0 "check" "$tool" check "$work/ship.bin"
+printf 'application\tQUENTAR.EXE\t\ncompanion\thelp.pdf\naxis\tAxisAACDecoderSetup.msi\narecont\tAV2000SDK.dll\n' \
+    >"$work/roles"
+cmp -s "$work/out" "$work/roles" || fail "check: $(cat "$work/out")"
+known="it installs Quentar.exe, AV2000SDK.dll, help.pdf, repo.jpg, zorbel.dll, zorbelreg.exe and runs"
+known="$known AXISMediaControlSDK_redist.exe, AxisAACDecoderSetup.msi, AxisH264DecoderSetup.msi, AxisMPEG4DecoderSetup.msi"
+"$tool" pack -o "$work/extra.bin" --key $key Quentar.exe="$work/in/text.txt" msxml3.dll="$work/in/a.txt" || fail "pack extra"
+expect_code 1 "check with an entry without a role" "$tool" check "$work/extra.bin"
+[ "$(cat "$work/err")" = "setup-payload: $work/extra.bin: entry \"msxml3.dll\" is never installed or run by Setup.exe; $known" ] ||
+    fail "entry without a role: $(cat "$work/err")"
+"$tool" pack -o "$work/noapp.bin" --key $key help.pdf="$work/in/a.txt" || fail "pack without the application"
+expect_code 1 "check without the application" "$tool" check "$work/noapp.bin"
+[ "$(cat "$work/err")" = "setup-payload: $work/noapp.bin: no entry \"Quentar.exe\": Setup.exe installs nothing without the application" ] ||
+    fail "without the application: $(cat "$work/err")"
+expect_code 2 "check takes no --sha256" "$tool" check --sha256 "$work/ship.bin"
+
 # Usage errors exit 2.
 expect_code 2 "no command" "$tool"
 expect_code 2 "unknown command" "$tool" unpack x

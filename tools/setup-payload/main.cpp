@@ -14,7 +14,9 @@
 #include "pe_resource.h"
 #include "payload/archive_builder.h"
 #include "payload/payload_archive.h"
+#include "payload/payload_names.h"
 #include "payload/system_pages.h"
+#include "state/file_version.h"
 #include "state/text.h"
 #include "sha256.h"
 #include "tool_support.h"
@@ -32,7 +34,8 @@ const char kUsage[] =
     "usage:\n"
     "  setup-payload pack -o ARCHIVE [--key HEX32] [--epoch SECONDS] [--] [ENTRY=]FILE|FOLDER...\n"
     "  setup-payload list [--sha256] ARCHIVE|SETUP.EXE\n"
-    "  setup-payload extract [--force] ARCHIVE|SETUP.EXE -C DIR\n";
+    "  setup-payload extract [--force] ARCHIVE|SETUP.EXE -C DIR\n"
+    "  setup-payload check ARCHIVE|SETUP.EXE\n";
 
 // A usage error: exit code 2.
 struct UsageError : std::runtime_error {
@@ -349,7 +352,7 @@ ReadRequest ParseRead(const std::vector<std::string>& args) {
             r.folder = args[++k];
         } else if (extract && a == "--force") {
             r.force = true;
-        } else if (!extract && a == "--sha256") {
+        } else if (command == "list" && a == "--sha256") {
             r.sha256 = true;
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError("unknown option " + a);
@@ -488,12 +491,74 @@ int Extract(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
+// ---- check ----------------------------------------------------------------------
+
+const char* RoleName(EntryRole role) {
+    switch (role) {
+        case EntryRole::Application: return "application";
+        case EntryRole::ArecontSdk: return "arecont";
+        case EntryRole::Companion: return "companion";
+        case EntryRole::AxisPackage: return "axis";
+        case EntryRole::None: break;
+    }
+    return "none";
+}
+
+// The names the setup program installs and runs, as a sentence.
+std::string NamesWithARole() {
+    std::string installs = ToUtf8(kApplicationEntryName) + ", " + ToUtf8(kArecontSdkEntryName);
+    for (const char16_t* name : kCompanionEntryNames) installs += ", " + ToUtf8(name);
+    std::string runs;
+    for (const char16_t* name : kAxisPackageEntryNames) runs += (runs.empty() ? "" : ", ") + ToUtf8(name);
+    return "it installs " + installs + " and runs " + runs;
+}
+
+// A payload to ship: the application is there, and every entry is one the
+// setup program installs or runs (anything else would be carried for
+// nothing, most likely under a name it was not meant to have).
+int Check(const std::vector<std::string>& args) {
+    const ReadRequest request = ParseRead(args);
+    const ArchiveSource source = ReadArchiveSource(request.archive);
+    std::vector<uint32_t> stored;
+    const DecodeResult r = DecodeOrFail(source, stored);
+    std::vector<std::string> unused;
+    bool application = false;
+    for (PayloadEntry e = r.archive->First(); e; e = r.archive->Next(e)) {
+        const EntryRole role = RoleOfEntry(e.FileName());
+        if (role == EntryRole::None) unused.push_back("\"" + Printable(e.FileName(), true) + "\"");
+        application = application || role == EntryRole::Application;
+    }
+    if (!unused.empty()) {
+        std::string names;
+        for (const std::string& name : unused) names += (names.empty() ? "" : ", ") + name;
+        throw Failure(source.label + (unused.size() == 1 ? ": entry " : ": entries ") + names +
+                      (unused.size() == 1 ? " is" : " are") + " never installed or run by Setup.exe; " +
+                      NamesWithARole());
+    }
+    if (!application) {
+        throw Failure(source.label + ": no entry \"" + ToUtf8(kApplicationEntryName) +
+                      "\": Setup.exe installs nothing without the application");
+    }
+    for (PayloadEntry e = r.archive->First(); e; e = r.archive->Next(e)) {
+        const EntryRole role = RoleOfEntry(e.FileName());
+        std::printf("%s\t%s", RoleName(role), Printable(e.FileName(), true).c_str());
+        if (role == EntryRole::Application) {
+            FileVersion version;
+            const bool found = ReadImageFileVersion(e.Data(), e.FileSizeLow(), version);
+            std::printf("\t%s", found ? ToUtf8(FormatVersionText(u"%i.%i.%i.%i", version)).c_str() : "");
+        }
+        std::printf("\n");
+    }
+    return kExitOk;
+}
+
 int Run(const std::vector<std::string>& args) {
     if (args.empty()) throw UsageError("no command");
     const std::string& command = args[0];
     if (command == "pack") return Pack(args);
     if (command == "list") return List(args);
     if (command == "extract") return Extract(args);
+    if (command == "check") return Check(args);
     if (command == "-h" || command == "--help" || command == "help") {
         std::fputs(kUsage, stdout);
         return kExitOk;
