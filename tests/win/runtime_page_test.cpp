@@ -266,6 +266,20 @@ protected:
         ::InitCommonControlsEx(&controls);
     }
 
+    // The sample redistributable a test ran installed the media control for
+    // the whole machine: its own uninstallation takes it back.
+    void TearDown() override {
+        std::wstring command = L"\"" TEST_BUILD_DIR L"\\tools\\sample-app\\files\\AXISMediaControlSDK_redist.exe\" "
+                               SAMPLE_REDIST_UNINSTALL_SWITCH;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                     &process));
+        const UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+        EXPECT_EQ(::WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+    }
+
     // With `finishPageFirst`, the wizard starts on the finish page of an
     // installation with the Axis runtime chosen, and Next is pressed there.
     INT_PTR Run(const std::vector<CarriedEntry>& entries, bool finishPageFirst = false, DWORD timeoutMs = 30000) {

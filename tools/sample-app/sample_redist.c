@@ -168,7 +168,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, 
     if (GetModuleFileNameW(NULL, self, PATH_UNITS) == 0) return 1;
     if (GetCurrentDirectoryW(PATH_UNITS, directory) == 0) return 1;
 
-    file = CreateFileW(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    /* Readable while it is written: whoever waits for it reads again. */
+    file = CreateFileW(marker, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return 1;
     written = WriteLine(file, self) && WriteLine(file, directory);
     if (!CloseHandle(file) || !written) return 1;
