@@ -42,8 +42,10 @@ U16String FatalCause(std::exception_ptr error) {
         std::rethrow_exception(error);
     } catch (const FatalError& fatal) {
         return fatal.cause();
+    } catch (const std::exception&) {
+        return U16String();  // its message is its own account
     } catch (...) {
-        return U16String();
+        return u"the program met an error of a kind it does not know, which it cannot describe";
     }
 }
 
