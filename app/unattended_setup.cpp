@@ -160,9 +160,10 @@ SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& ar
         packagesNeedRestart = RunRuntimePackages(state, feedback);
     }
 
-    const SetupResult result = ResultAfterPendingDeletions(ProcessPendingDeletions(state, feedback));
+    const SetupResult result =
+        ResultAfterPendingDeletions(ProcessPendingDeletions(state, feedback), packagesNeedRestart);
     if (arguments.updateMode && choice.application) state.startApplication = true;
-    return packagesNeedRestart ? SetupResult::RestartNeeded : result;
+    return result;
 }
 
 }  // namespace quentar

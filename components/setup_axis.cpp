@@ -87,8 +87,7 @@ void CSetupAXIS::Poll() {
 void CSetupAXIS::EndWizard() {
     sheet->EnableWindow(TRUE);
     sheet->SetWizardButtons(PSWIZB_FINISH);
-    const SetupResult result = ResultAfterPendingDeletions(ProcessPendingDeletions(State(), *feedback_));
-    State().result = restartNeeded_ ? SetupResult::RestartNeeded : result;
+    State().result = ResultAfterPendingDeletions(ProcessPendingDeletions(State(), *feedback_), restartNeeded_);
     sheet->SetModalResult(ID_WIZFINISH);
     sheet->PressButton(PSBTN_FINISH);
 }

@@ -9,7 +9,8 @@
 // cannot be copied or cannot be started is skipped, and a package's exit code
 // does not stop the others. A package that ends asking for a restart of
 // Windows (3010, 1641) makes the run end as needing a restart (exit code
-// 3010); Windows is not restarted for it.
+// 3010) unless the user agrees to the restart question of the files moved
+// aside; Windows is not restarted for the package alone.
 #pragma once
 
 #include <deque>

@@ -41,7 +41,9 @@ LRESULT CSetupDone::OnWizardNext() {
 BOOL CSetupDone::OnWizardFinish() {
     StoreStartRequest();
     WizardFeedback feedback(sheet->GetSafeHwnd());
-    State().result = ResultAfterPendingDeletions(ProcessPendingDeletions(State(), feedback));
+    // No runtime package runs on this way through the wizard.
+    State().result =
+        ResultAfterPendingDeletions(ProcessPendingDeletions(State(), feedback), /*packageAskedForRestart=*/false);
     return CSetupPage::OnWizardFinish();
 }
 

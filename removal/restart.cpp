@@ -59,10 +59,18 @@ bool DeleteMovedAside(const U16String& file) {
 
 }  // namespace
 
-SetupResult ResultAfterPendingDeletions(PendingDeletions pending) {
-    return pending == PendingDeletions::RestartLater || pending == PendingDeletions::RestartRefused
-               ? SetupResult::RestartNeeded
-               : SetupResult::Installed;
+SetupResult ResultAfterPendingDeletions(PendingDeletions pending, bool packageAskedForRestart) {
+    switch (pending) {
+        case PendingDeletions::RestartRequested:
+            return SetupResult::Installed;
+        case PendingDeletions::RestartLater:
+        case PendingDeletions::RestartRefused:
+            return SetupResult::RestartNeeded;
+        case PendingDeletions::NothingPending:
+        case PendingDeletions::AllDeleted:
+            break;
+    }
+    return packageAskedForRestart ? SetupResult::RestartNeeded : SetupResult::Installed;
 }
 
 bool RestartWindows(InstallFeedback& feedback) {

@@ -21,10 +21,13 @@ enum class PendingDeletions {
                        // Windows refused to restart
 };
 
-// How a successful installation ended after its pending deletions: a
-// restart still needed (files wait for the next start and no restart is
-// under way) or nothing left to do.
-SetupResult ResultAfterPendingDeletions(PendingDeletions pending);
+// How a successful installation ended after its pending deletions, given
+// whether a runtime package ended asking for a restart of Windows (3010 or
+// 1641). A restart under way (the user chose Yes and Windows took the
+// request) finishes everything: installed. Otherwise a restart is still
+// needed when files wait for the next start or a package asked for one;
+// else nothing is left to do.
+SetupResult ResultAfterPendingDeletions(PendingDeletions pending, bool packageAskedForRestart);
 
 // Deletes every file of replacedFiles that can be deleted now (clearing a
 // read-only attribute that stands in the way: the files are earlier

@@ -235,7 +235,7 @@ TEST(ProcessPendingDeletions, AFileStillInUseIsMarkedForTheNextStartAndTheQuesti
 
         EXPECT_EQ(result, c.result);
         // Only a restart under way needs nothing more.
-        EXPECT_EQ(ResultAfterPendingDeletions(result), c.result == PendingDeletions::RestartRequested
+        EXPECT_EQ(ResultAfterPendingDeletions(result, false), c.result == PendingDeletions::RestartRequested
                                                            ? SetupResult::Installed
                                                            : SetupResult::RestartNeeded);
         EXPECT_EQ(upgrade.state.replacedFiles, StringList{runningAside});
@@ -267,7 +267,7 @@ TEST(ProcessPendingDeletions, AnUnattendedRunLeavesTheFilesForTheNextStartAndNev
     const bool marked = MarkedForDeletion(runningAside);
     Unmark(runningAside);
     EXPECT_EQ(result, PendingDeletions::RestartLater);
-    EXPECT_EQ(ResultAfterPendingDeletions(result), SetupResult::RestartNeeded);
+    EXPECT_EQ(ResultAfterPendingDeletions(result, false), SetupResult::RestartNeeded);
     EXPECT_TRUE(marked);
 }
 

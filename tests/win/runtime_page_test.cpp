@@ -86,6 +86,18 @@ public:
         if (waitResult) return *waitResult;
         return inner_.WaitForSingleObject(handle, milliseconds);
     }
+    BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) override {
+        if (!exitCode) return inner_.GetExitCodeProcess(process, code);
+        *code = *exitCode;
+        return TRUE;
+    }
+    // A restart of Windows would end the session the other tests share: the
+    // request is recorded, never made.
+    BOOL SetProcessShutdownParameters(DWORD, DWORD) override { return TRUE; }
+    BOOL ExitWindowsEx(UINT flags, DWORD) override {
+        restartRequests.push_back(flags);
+        return TRUE;
+    }
     BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) override {
         // Marks for the next start of Windows would outlive the test.
         if (to == nullptr && (flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
@@ -101,24 +113,28 @@ public:
         writeFile = nullptr;
         shellExecute = nullptr;
         waitResult.reset();
+        exitCode.reset();
         sheet = nullptr;
         shellCalls.clear();
         sheetEnabledAtStart.clear();
         waits.clear();
         sheetEnabledWhileWaiting = false;
         markedForRestart.clear();
+        restartRequests.clear();
     }
 
     int createCalls = 0;
     std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> writeFile;
     std::function<BOOL(SHELLEXECUTEINFOW*, size_t)> shellExecute;  // given the call's number, from 1
     std::optional<DWORD> waitResult;
+    std::optional<DWORD> exitCode;  // what every package's process ended with
     HWND sheet = nullptr;  // the sheet whose state is recorded at each start and wait
     std::vector<ShellCall> shellCalls;
     std::vector<bool> sheetEnabledAtStart;
     std::vector<DWORD> waits;
     bool sheetEnabledWhileWaiting = false;
     std::vector<U16String> markedForRestart;
+    std::vector<UINT> restartRequests;  // ExitWindowsEx's flags
 
 private:
     RealSystemApi real_;
@@ -308,6 +324,7 @@ protected:
         watched_ = nullptr;
         replacedFiles = sheet.installState.replacedFiles;
         startApplication = sheet.installState.startApplication;
+        runResult = sheet.installState.result;
         EXPECT_FALSE(timedOut_) << "the page did not end the wizard";
         return timedOut_ ? 0 : result;
     }
@@ -337,6 +354,7 @@ protected:
     const UpdateArguments arguments_;
     StringList replacedFiles;
     bool startApplication = false;  // as the run left it
+    SetupResult runResult = SetupResult::Cancelled;  // the install state's, as the run left it
     RecordingSystem system_;
     ScopedSystemApi installed_{system_};
 
@@ -482,6 +500,50 @@ TEST_F(RuntimePage, AsksAboutTheRestartBeforeTheWizardCloses) {
     EXPECT_EQ(boxes.boxes()[0].owner, system_.sheet);
     EXPECT_EQ(system_.markedForRestart, std::vector<U16String>{inUse});
     EXPECT_EQ(replacedFiles, StringList{inUse});
+}
+
+// A package that ends asking for a restart of Windows (3010, or 1641 when it
+// has started one) makes the run end as needing a restart, unless the user
+// has just agreed to restart Windows for the files moved aside: the restart
+// under way finishes the package's installation too.
+TEST_F(RuntimePage, APackageAskingForARestartEndsTheRunAsTheRestartAnswerLeavesIt) {
+    struct Case {
+        const char* name;
+        DWORD packageExit;
+        bool fileInUse;  // a moved-aside file waits: the restart question is asked
+        int answer;
+        SetupResult result;
+    };
+    const Case cases[] = {
+        {"PackageNeedsARestart", ERROR_SUCCESS_REBOOT_REQUIRED, false, IDNO, SetupResult::RestartNeeded},
+        {"PackageStartedARestart", ERROR_SUCCESS_REBOOT_INITIATED, false, IDNO, SetupResult::RestartNeeded},
+        {"RestartAnsweredNo", ERROR_SUCCESS_REBOOT_REQUIRED, true, IDNO, SetupResult::RestartNeeded},
+        {"RestartAnsweredYes", ERROR_SUCCESS_REBOOT_INITIATED, true, IDYES, SetupResult::Installed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        system_.Reset();
+        EmptyTemp();
+        system_.exitCode = c.packageExit;
+        UniqueFile held;
+        replacedFiles.clear();
+        if (c.fileInUse) {
+            const U16String inUse = temp_ / u"Quentar.exe.old";
+            WriteBytes(inUse, Bytes("old"));
+            held.reset(::CreateFileW(AsWide(inUse), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(held);
+            replacedFiles = {inUse};
+        }
+
+        MessageBoxCatcher boxes(c.answer);
+        EXPECT_EQ(Run({{kAxisPackageEntryNames[0], SampleRedistBytes()}}), ID_WIZFINISH);
+
+        ASSERT_EQ(system_.shellCalls.size(), 1u);
+        EXPECT_EQ(boxes.boxes().size(), c.fileInUse ? 1u : 0u);
+        EXPECT_EQ(runResult, c.result);
+        EXPECT_EQ(system_.restartRequests, c.answer == IDYES ? std::vector<UINT>{EWX_REBOOT} : std::vector<UINT>{})
+            << "a package's own request must not restart Windows";
+    }
 }
 
 }  // namespace
