@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <string>
+
 #include "install/engine_support.h"
 #include "payload/payload_archive.h"
 #include "payload/payload_names.h"
@@ -31,7 +33,47 @@ U16String ProgramFilesFolder() {
     return FromWide(path);
 }
 
+// The longest of the names the installation may write into the destination
+// that the payload carries: the application's executable (always: without it
+// nothing is installed), the Arecont Vision SDK, the companion files.
+U16String LongestNameInDestination(const InstallState& state) {
+    U16String longest = kApplicationEntryName;
+    const auto consider = [&](const char16_t* name) {
+        if (FindEntry(name, state) && std::char_traits<char16_t>::length(name) > longest.size()) longest = name;
+    };
+    consider(kArecontSdkEntryName);
+    for (const char16_t* name : kCompanionEntryNames) consider(name);
+    return longest;
+}
+
+// The longest full path Windows takes: MAX_PATH units with the terminating
+// zero.
+constexpr size_t kLongestPath = MAX_PATH - 1;
+
 }  // namespace
+
+size_t LongestPathInDestination(const U16String& destination, const InstallState& state) {
+    return JoinPath(destination, LongestNameInDestination(state)).size() + kLongestSuffixInDestination;
+}
+
+size_t DestinationOverlength(const U16String& destination, const InstallState& state) {
+    const size_t longest = LongestPathInDestination(destination, state);
+    return longest > kLongestPath ? longest - kLongestPath : 0;
+}
+
+bool DestinationFits(const U16String& destination, const InstallState& state, InstallFeedback& feedback) {
+    const size_t overlength = DestinationOverlength(destination, state);
+    if (overlength == 0) return true;
+    feedback.Log(u"destination " + destination + u" is too long by " + DecimalText(overlength) +
+                 u": the longest path the installation makes there (" +
+                 JoinPath(destination, LongestNameInDestination(state)) + u" and a suffix of " +
+                 DecimalText(kLongestSuffixInDestination) + u" characters) is " +
+                 DecimalText(LongestPathInDestination(destination, state)) + u" characters long, Windows takes " +
+                 DecimalText(kLongestPath));
+    feedback.Message(FormatPositional(LoadStringResource(IDS_PATH_TOO_LONG), {destination, DecimalText(overlength)}),
+                     MB_OK | MB_ICONERROR);
+    return false;
+}
 
 bool DirectoryExists(const U16String& path) {
     if (path.find_first_of(u"*?") != U16String::npos) return false;
@@ -66,17 +108,13 @@ StringList MissingLevels(const U16String& path) {
     return levels;
 }
 
-bool MakeDestinationReady(const U16String& destination, InstallFeedback& feedback, bool askFirst) {
-    if (DirectoryExists(destination)) return true;
-    const U16String cannotCreate = FormatPositional(LoadStringResource(IDS_PATH_CREATE_FAILED), {destination});
+bool MakeDestinationReady(const U16String& destination, const InstallState& state, InstallFeedback& feedback,
+                          bool askFirst) {
     // Too long to hold the installed files: said at once, and nothing is
     // created (Windows would make only the outer levels of such a path).
-    if (destination.size() > kMaxDestinationLength) {
-        feedback.Log(u"destination " + destination + u" is longer than " + DecimalText(kMaxDestinationLength) +
-                     u" characters");
-        feedback.Message(cannotCreate, MB_OK | MB_ICONERROR);
-        return false;
-    }
+    if (!DestinationFits(destination, state, feedback)) return false;
+    if (DirectoryExists(destination)) return true;
+    const U16String cannotCreate = FormatPositional(LoadStringResource(IDS_PATH_CREATE_FAILED), {destination});
     if (askFirst) {
         const U16String question = FormatPositional(LoadStringResource(IDS_PATH_MISSING), {destination});
         if (feedback.Message(question, MB_YESNOCANCEL | MB_ICONQUESTION) != IDYES) return false;

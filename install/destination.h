@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "install/file_install.h"
 #include "install/install_feedback.h"
 #include "state/install_state.h"
 #include "state/text.h"
@@ -22,13 +23,26 @@ inline constexpr char16_t kDefaultProgramFolderName[] = u"Quentar 2009";
 // path).
 inline constexpr char16_t kIllegalFolderNameCharacters[] = u":\\/*?";
 
-// The longest destination that is offered to be created: every file the
-// installation puts into it must have a full path within MAX_PATH. The
-// longest such name is the application's executable moved aside while in use
-// ("Quentar.exe", a dot and 32 hexadecimal digits).
-inline constexpr size_t kLongestNameInDestination = 11 + 1 + 32;
-inline constexpr size_t kMaxDestinationLength =
-    MAX_PATH - 1 /* terminating zero */ - 1 /* backslash */ - kLongestNameInDestination;  // 214
+// The longest ending the engine adds to the name of a file in the
+// destination: a file moved aside ("." and 32 hexadecimal digits).
+inline constexpr size_t kLongestSuffixInDestination = kAsideSuffixLength;
+
+// The longest full path the installation can make in `destination`: the
+// longest name it may write there (the application's executable, and the
+// Arecont Vision SDK and each companion file the payload carries) with
+// kLongestSuffixInDestination added, as a file moved aside or written under
+// a temporary name.
+size_t LongestPathInDestination(const U16String& destination, const InstallState& state);
+
+// How many characters `destination` is too long for the installation: the
+// amount by which LongestPathInDestination exceeds MAX_PATH - 1 characters
+// (the terminating zero takes the last unit); 0 when every path fits.
+size_t DestinationOverlength(const U16String& destination, const InstallState& state);
+
+// False, after message 272 (the path and by how many characters it is too
+// long) and a log line through `feedback`, when DestinationOverlength is not
+// 0; true when the installation's paths fit in `destination`.
+bool DestinationFits(const U16String& destination, const InstallState& state, InstallFeedback& feedback);
 
 // True when `path`, taken as it is, names an existing folder. A path ending in
 // a backslash (a drive root included) is never found; a path holding a
@@ -48,16 +62,18 @@ bool CreatePathLevels(const U16String& path);
 StringList MissingLevels(const U16String& path);
 
 // Makes `destination` (trimmed, not empty) a folder to install into, as Next
-// on the page does: an existing folder is taken as it is. A missing one that
-// is too long to hold the installed files (kMaxDestinationLength) is refused
-// at once and nothing is created; otherwise, when `askFirst`, the user is
-// asked whether to create it (message 211, Yes/No/Cancel; anything but Yes
-// keeps it missing), and it is created level by level (CreatePathLevels).
+// on the page does. A destination too long to hold the files of `state`'s
+// installation (DestinationFits), existing or not, is refused at once and
+// nothing is created. An existing folder is taken as it is. For a missing
+// one, when `askFirst`, the user is asked whether to create it (message 211,
+// Yes/No/Cancel; anything but Yes keeps it missing), and it is created level
+// by level (CreatePathLevels).
 // False when it is not a folder afterwards (a file of that name, a name
 // Windows refuses, no rights), after message 212 naming it. Every message
 // goes through `feedback`; without `askFirst` (a run that has nobody to
 // ask, whose command line named the folder) the folder is created unasked.
-bool MakeDestinationReady(const U16String& destination, InstallFeedback& feedback, bool askFirst);
+bool MakeDestinationReady(const U16String& destination, const InstallState& state, InstallFeedback& feedback,
+                          bool askFirst);
 
 // The space the chosen components need, in whole megabytes (MiB), rounded
 // up: the sizes of the entries of the loaded payload that the installation

@@ -98,7 +98,7 @@ LRESULT CSetupDest::OnWizardNext() {
     state.destinationFolder = destination;
 
     WizardFeedback feedback(sheet->GetSafeHwnd());
-    if (!MakeDestinationReady(destination, feedback, true)) return kStayOnPage;
+    if (!MakeDestinationReady(destination, state, feedback, true)) return kStayOnPage;
     return CSetupPage::OnWizardNext();
 }
 

@@ -18,8 +18,17 @@ const std::wstring kCannotCreate = L"Unable to create path:\n";
 const std::wstring kFieldEmpty = L"The field cannot be empty";
 const std::wstring kIllegal = L"Illegal characters";
 
-// The longest destination the page offers to create; see the page's code.
-constexpr size_t kMaxDestinationLength = 214;
+// The longest destination the page takes: the longest path the installation
+// makes in it, one of the default payload's longest names ("AV2000SDK.dll",
+// "zorbelreg.exe") moved aside (a dot and 32 hexadecimal digits added), must
+// fit MAX_PATH with its terminating zero.
+constexpr size_t kLongestNameMovedAside = 13 + 33;
+constexpr size_t kMaxDestinationLength = MAX_PATH - 1 - 1 /* backslash */ - kLongestNameMovedAside;
+
+std::wstring TooLong(const std::wstring& path) {
+    const size_t over = path.size() - kMaxDestinationLength;
+    return L"The path is too long:\n" + path + L"\n\nShorten it by " + std::to_wstring(over) + L" character(s).";
+}
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -71,9 +80,9 @@ protected:
     std::wstring Existing() const { return root_ + L"\\Existing"; }
     std::wstring AFile() const { return root_ + L"\\afile.txt"; }
 
-    // A path below root_\Long of exactly `length` characters.
-    std::wstring LongPath(size_t length) const {
-        std::wstring path = root_ + L"\\Long";
+    // A path below root_\<under> of exactly `length` characters.
+    std::wstring LongPath(size_t length, const std::wstring& under = L"Long") const {
+        std::wstring path = root_ + L"\\" + under;
         while (path.size() + 11 <= length) path += L"\\abcdefghij";
         if (path.size() < length) path += L"\\" + std::wstring(length - path.size() - 1, L'x');
         return path;
@@ -166,6 +175,12 @@ TEST_F(DestinationPage, NextRefusesWithTheMessageAndFocusOfEachCase) {
     const std::wstring tooLong = LongPath(kMaxDestinationLength + 1);
     const std::wstring atTheLimit = LongPath(kMaxDestinationLength);
     const std::wstring beyondMaxPath = LongPath(300);
+    // An existing folder is held to the same rule.
+    const std::wstring existingTooLong = LongPath(kMaxDestinationLength + 2, L"Made");
+    for (size_t at = root_.size() + 1; at != std::wstring::npos; at = existingTooLong.find(L'\\', at + 1)) {
+        ::CreateDirectoryW(existingTooLong.substr(0, at).c_str(), nullptr);
+    }
+    ASSERT_TRUE(::CreateDirectoryW(existingTooLong.c_str(), nullptr)) << "error " << ::GetLastError();
 
     struct Case {
         const char* name;
@@ -203,10 +218,12 @@ TEST_F(DestinationPage, NextRefusesWithTheMessageAndFocusOfEachCase) {
         {"as long as can be offered", L"Quentar 2009", atTheLimit, {{Question(atTheLimit), IDCANCEL}},
          IDC_DESKTOP_BOX, {root_ + L"\\Long"}},
         // Too long to hold the installed files: no question, nothing made.
-        {"one character too long", L"Quentar 2009", tooLong, {{kCannotCreate + tooLong, IDOK}}, IDC_DESKTOP_BOX,
+        {"one character too long", L"Quentar 2009", tooLong, {{TooLong(tooLong), IDOK}}, IDC_DESKTOP_BOX,
          {root_ + L"\\Long"}},
-        {"longer than MAX_PATH", L"Quentar 2009", beyondMaxPath, {{kCannotCreate + beyondMaxPath, IDOK}},
-         IDC_DESKTOP_BOX, {root_ + L"\\Long"}},
+        {"longer than MAX_PATH", L"Quentar 2009", beyondMaxPath, {{TooLong(beyondMaxPath), IDOK}}, IDC_DESKTOP_BOX,
+         {root_ + L"\\Long"}},
+        {"an existing folder too long", L"Quentar 2009", existingTooLong, {{TooLong(existingTooLong), IDOK}},
+         IDC_DESKTOP_BOX, {}},
     };
 
     for (const Case& c : cases) {
@@ -218,7 +235,7 @@ TEST_F(DestinationPage, NextRefusesWithTheMessageAndFocusOfEachCase) {
         ASSERT_TRUE(wizard->Focus(IDC_DESKTOP_BOX));
         ASSERT_TRUE(ui::WaitUntil([&] { return wizard->HasFocus(IDC_DESKTOP_BOX); }));
 
-        ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+        ASSERT_TRUE(wizard->Press(IDD_DESTINATION, PSBTN_NEXT));
         ExpectBoxes(c.boxes);
         if (HasFatalFailure()) return;
         EXPECT_TRUE(wizard->Activate());
@@ -243,7 +260,7 @@ TEST_F(DestinationPage, CreatesAMissingFolderLevelByLevelAndMovesOn) {
     ASSERT_TRUE(wizard);
     const std::wstring destination = root_ + L"\\New\\Deeper";
     ASSERT_TRUE(wizard->SetText(IDC_DESTINATION, destination));
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_DESTINATION));
     ExpectBoxes({{Question(destination), IDYES}}, Then::kMoveOn);
     EXPECT_TRUE(wizard->WaitForPage(IDD_PROGRESS)) << "on page " << wizard->CurrentPageId();
     LeaveAtTheProgressPage(Process());
@@ -256,7 +273,7 @@ TEST_F(DestinationPage, AnExistingFolderPassesWithoutAQuestion) {
     auto wizard = OpenAt(IDD_DESTINATION);
     ASSERT_TRUE(wizard);
     ASSERT_TRUE(wizard->SetText(IDC_DESTINATION, L" " + Existing() + L"\t"));
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_DESTINATION));
     // A question would hold the wizard on this page until answered.
     EXPECT_TRUE(wizard->WaitForPage(IDD_PROGRESS)) << "on page " << wizard->CurrentPageId();
     LeaveAtTheProgressPage(Process());
@@ -319,7 +336,7 @@ TEST_F(DestinationPage, BrowseOpensOnTheDestinationAndTheChoiceReplacesIt) {
 
     // 1. Opened on the destination; a sub-folder chosen.
     ASSERT_TRUE(wizard->SetText(IDC_DESTINATION, L"C:\\windows"));
-    ASSERT_TRUE(wizard->Click(IDC_BROWSE));
+    ASSERT_TRUE(wizard->Click(IDD_DESTINATION, IDC_BROWSE));
     auto dialog = WaitForBrowseDialog(Process().Id());
     ASSERT_TRUE(dialog);
     const ui::ForeignTreeView tree(dialog->tree);
@@ -341,7 +358,7 @@ TEST_F(DestinationPage, BrowseOpensOnTheDestinationAndTheChoiceReplacesIt) {
 
     // 2. Opened on the new destination, then cancelled: nothing changes.
     ASSERT_TRUE(ui::WaitUntil([&] { return !::IsWindow(dialog->window); }));
-    ASSERT_TRUE(wizard->Click(IDC_BROWSE));
+    ASSERT_TRUE(wizard->Click(IDD_DESTINATION, IDC_BROWSE));
     dialog = WaitForBrowseDialog(Process().Id());
     ASSERT_TRUE(dialog);
     const ui::ForeignTreeView again(dialog->tree);
@@ -356,7 +373,7 @@ TEST_F(DestinationPage, BrowseOpensOnTheDestinationAndTheChoiceReplacesIt) {
     // 3. An empty destination: no preset; the folder is found from the top,
     // past My Computer, which is no folder of the file system.
     ASSERT_TRUE(wizard->SetText(IDC_DESTINATION, L""));
-    ASSERT_TRUE(wizard->Click(IDC_BROWSE));
+    ASSERT_TRUE(wizard->Click(IDD_DESTINATION, IDC_BROWSE));
     dialog = WaitForBrowseDialog(Process().Id());
     ASSERT_TRUE(dialog);
     const ui::ForeignTreeView fresh(dialog->tree);

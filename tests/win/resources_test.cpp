@@ -96,6 +96,8 @@ const ExpectedString kStrings[] = {
           L"the update."},
     // Another setup of the product runs.
     {271, L"Another Quentar setup is already running. Wait until it has finished, then start this one again."},
+    // A destination too long for the paths of the installed files.
+    {272, L"The path is too long:\n%1\n\nShorten it by %2 character(s)."},
 };
 
 // The sixteen strings of one RT_STRING block (block n holds ids 16(n-1) .. 16n-1).
