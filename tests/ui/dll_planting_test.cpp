@@ -162,9 +162,10 @@ protected:
              }},
             {"the finish page, the installed program not to be started, leads on to the runtime packages",
              [](const ui::Wizard& w, ui::SetupProcess&) {
-                 if (w.IsChecked(IDC_START_BOX) && !w.Click(IDC_START_BOX)) return false;
-                 return ui::WaitUntil([&] { return !w.IsChecked(IDC_START_BOX) && w.IsEnabled(ui::Wizard::kNext); }) &&
-                        w.Next() && w.WaitForPage(IDD_AXIS);
+                 if (!w.WaitForState(IDD_DONE, [&] { return w.IsEnabled(ui::Wizard::kNext); })) return false;
+                 if (w.IsChecked(IDC_START_BOX) && !w.Click(IDD_DONE, IDC_START_BOX)) return false;
+                 return ui::WaitUntil([&] { return !w.IsChecked(IDC_START_BOX); }) && w.Next(IDD_DONE) &&
+                        w.WaitForPage(IDD_AXIS);
              }},
             {"the runtime packages run and the wizard ends by itself",
              [](const ui::Wizard&, ui::SetupProcess& p) {

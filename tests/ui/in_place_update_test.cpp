@@ -75,7 +75,7 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
     // Watched through the screen and the files only: the setup program's
     // thread is busy and answers no messages.
     const std::wstring tmp = Exe() + L".tmp";
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_WELCOME_UPDATE));
     HWND bar = nullptr;
     ASSERT_TRUE(ui::WaitUntil([&] { return (bar = FindProgressBar(wizard->Sheet())) != nullptr; }));
     std::set<int> fills;
@@ -102,8 +102,8 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
     EXPECT_FALSE(PathExists(tmp));
 
     // Finish starts the new executable, from its folder.
-    EXPECT_TRUE(wizard->IsChecked(IDC_START_BOX));
-    ASSERT_TRUE(wizard->Finish());
+    EXPECT_TRUE(wizard->WaitForState(IDD_DONE, [&] { return wizard->IsChecked(IDC_START_BOX); }));
+    ASSERT_TRUE(wizard->Finish(IDD_DONE));
     ASSERT_TRUE(ui::WaitUntil([] { return SampleWindow(UI_SAMPLE_VERSION_B) != nullptr; }))
         << "version B is not running";
     EXPECT_EQ(ApplicationProcesses(Exe()), std::vector<DWORD>{ProcessOfWindow(SampleWindow(UI_SAMPLE_VERSION_B))});
@@ -178,7 +178,7 @@ TEST_P(InPlaceUpdateFailure, TellsTheUserAndLeavesAWorkingApplication) {
     ::SetEnvironmentVariableW(L"QUENTAR_FAULT", nullptr);
     ASSERT_TRUE(wizard);
     ui::SetupProcess& application = Process();
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_WELCOME_UPDATE));
 
     for (const Box& expected : c.boxes) {
         const auto box = ui::FindMessageBox(setup_, ui::Duration{60000});

@@ -587,10 +587,11 @@ std::wstring SystemText(DWORD error) {
 
 namespace {
 
-bool SetCheck(const ui::Wizard& wizard, int id, bool checked) {
+// Ticks or clears a box of the page `templateId`.
+bool SetCheck(const ui::Wizard& wizard, int templateId, int id, bool checked) {
+    if (!wizard.WaitForState(templateId, [&] { return wizard.IsEnabled(id); })) return false;
     if (wizard.IsChecked(id) == checked) return true;
-    return ui::WaitUntil([&] { return wizard.IsEnabled(id); }) && wizard.Click(id) &&
-           ui::WaitUntil([&] { return wizard.IsChecked(id) == checked; });
+    return wizard.Click(templateId, id) && ui::WaitUntil([&] { return wizard.IsChecked(id) == checked; });
 }
 
 }  // namespace
@@ -603,30 +604,28 @@ bool InstallTest::WalkToProgress(const ui::Wizard& wizard, DWORD processId, cons
     }
     // An earlier installation of the same version leaves the application
     // unticked: tick it to install again. The Arecont runtime follows it.
-    if (!SetCheck(wizard, IDC_APPLICATION_BOX, true) ||
+    if (!SetCheck(wizard, IDD_WELCOME, IDC_APPLICATION_BOX, true) ||
         !ui::WaitUntil([&] { return wizard.IsChecked(IDC_ARECONT_BOX); }) ||
-        !SetCheck(wizard, IDC_AXIS_BOX, choices.axisRuntime)) {
+        !SetCheck(wizard, IDD_WELCOME, IDC_AXIS_BOX, choices.axisRuntime)) {
         ADD_FAILURE() << "the components cannot be chosen on the welcome page";
         return false;
     }
-    if (!ui::WaitUntil([&] { return wizard.IsEnabled(ui::Wizard::kNext); }) || !wizard.Next() ||
-        !wizard.WaitForPage(IDD_LICENSE)) {
+    if (!wizard.Next(IDD_WELCOME) || !wizard.WaitForPage(IDD_LICENSE)) {
         ADD_FAILURE() << "Next did not lead to the licence agreement; page " << wizard.CurrentPageId();
         return false;
     }
-    if (!ui::WaitUntil([&] { return wizard.Click(IDC_AGREE); }) ||
-        !ui::WaitUntil([&] { return wizard.IsEnabled(ui::Wizard::kNext); }) || !wizard.Next() ||
-        !wizard.WaitForPage(IDD_DESTINATION)) {
+    if (!wizard.Click(IDD_LICENSE, IDC_AGREE) || !wizard.Next(IDD_LICENSE) || !wizard.WaitForPage(IDD_DESTINATION)) {
         ADD_FAILURE() << "agreeing and Next did not lead to the destination page; page " << wizard.CurrentPageId();
         return false;
     }
-    if (!wizard.SetText(IDC_PROGRAM_FOLDER, place.programFolderName) ||
+    if (!wizard.WaitForSettled(IDD_DESTINATION) ||
+        !wizard.SetText(IDC_PROGRAM_FOLDER, place.programFolderName) ||
         !wizard.SetText(IDC_DESTINATION, place.destination) ||
-        !SetCheck(wizard, IDC_DESKTOP_BOX, choices.desktopShortcut)) {
+        !SetCheck(wizard, IDD_DESTINATION, IDC_DESKTOP_BOX, choices.desktopShortcut)) {
         ADD_FAILURE() << "the destination page's fields cannot be filled";
         return false;
     }
-    if (!wizard.Next()) {
+    if (!wizard.Next(IDD_DESTINATION)) {
         ADD_FAILURE() << "Next cannot be pressed on the destination page";
         return false;
     }

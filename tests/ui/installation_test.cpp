@@ -81,8 +81,19 @@ protected:
             ADD_FAILURE() << "the installation showed \"" << Narrow(box->Text()) << "\"";
             return false;
         }
-        if (!reached) ADD_FAILURE() << "the finish page did not appear; page " << wizard.CurrentPageId();
-        return reached;
+        if (!reached) {
+            ADD_FAILURE() << "the finish page did not appear; page " << wizard.CurrentPageId();
+            return false;
+        }
+        // Settled: Finish, or Next when the runtime page follows, as the
+        // page's own activation set them.
+        if (!wizard.WaitForState(IDD_DONE, [&] {
+                return wizard.IsEnabled(Wizard::kFinish) || wizard.IsEnabled(Wizard::kNext);
+            })) {
+            ADD_FAILURE() << "the finish page did not settle";
+            return false;
+        }
+        return true;
     }
 
     // Every payload file in the destination with the payload's content, and
@@ -258,7 +269,7 @@ TEST_F(Installation, FromWelcomeToFinishInstallsEverythingAndStartsQuentar) {
     ExpectRecord(/*desktop=*/true);
     EXPECT_TRUE(MovedAside(place_.destination).empty()) << "nothing was there to move aside";
 
-    ASSERT_TRUE(wizard->Finish());
+    ASSERT_TRUE(wizard->Finish(IDD_DONE));
     const std::optional<DWORD> exitCode = Process().WaitForExit();
     if (!exitCode) {
         const auto box = ui::FindMessageBox(Process().Id(), ui::Duration{0});
@@ -286,7 +297,7 @@ TEST_F(Installation, WithTheAxisRuntimeChosenTheFinishPageLeadsOnAndNoDesktopSho
 
     // Next keeps the start request for the end of the wizard, which the
     // runtime page reaches by itself once its packages have run.
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_DONE));
     EXPECT_TRUE(wizard->WaitForPage(IDD_AXIS)) << "page " << wizard->CurrentPageId();
     const std::optional<DWORD> exitCode = Process().WaitForExit(ui::Duration{90000});
     if (!exitCode) {
@@ -358,12 +369,12 @@ TEST_P(OverEarlierInstallation, ReplacesItAndDealsWithTheMovedFilesAtFinish) {
     }();
     ASSERT_EQ(asideExecutable.size(), 1u);
     if (!c.startQuentar) {
-        ASSERT_TRUE(wizard->Click(IDC_START_BOX));
+        ASSERT_TRUE(wizard->Click(IDD_DONE, IDC_START_BOX));
         ASSERT_TRUE(ui::WaitUntil([&] { return !wizard->IsChecked(IDC_START_BOX); }));
     }
     Screenshot("finish-page");
 
-    ASSERT_TRUE(wizard->Finish());
+    ASSERT_TRUE(wizard->Finish(IDD_DONE));
     if (c.running) {
         const auto box = ui::FindMessageBox(Process().Id());
         ASSERT_TRUE(box) << "no restart question while the earlier Quentar.exe runs";

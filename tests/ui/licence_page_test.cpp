@@ -84,7 +84,7 @@ TEST_F(LicencePage, NextFollowsTheRadioButtonsAndTheChoiceIsKeptOnReturn) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
-        ASSERT_TRUE(wizard->Click(step.click));
+        ASSERT_TRUE(wizard->Click(IDD_LICENSE, step.click));
         EXPECT_TRUE(ui::WaitUntil([&] {
             return wizard->IsChecked(step.click) && wizard->IsEnabled(Wizard::kNext) == step.nextEnabled;
         })) << "Next " << wizard->IsEnabled(Wizard::kNext);
@@ -92,9 +92,9 @@ TEST_F(LicencePage, NextFollowsTheRadioButtonsAndTheChoiceIsKeptOnReturn) {
     }
     Screenshot("agreed");
 
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_LICENSE));
     ASSERT_TRUE(wizard->WaitForPage(IDD_DESTINATION)) << "now on page " << wizard->CurrentPageId();
-    ASSERT_TRUE(wizard->Back());
+    ASSERT_TRUE(wizard->Back(IDD_DESTINATION));
     ASSERT_TRUE(wizard->WaitForPage(IDD_LICENSE)) << "now on page " << wizard->CurrentPageId();
     EXPECT_TRUE(ui::WaitUntil([&] {
         return wizard->IsChecked(IDC_AGREE) && !wizard->IsChecked(IDC_DISAGREE) && wizard->IsEnabled(Wizard::kNext) &&
@@ -103,7 +103,7 @@ TEST_F(LicencePage, NextFollowsTheRadioButtonsAndTheChoiceIsKeptOnReturn) {
     Screenshot("back-again");
 
     // And the kept choice still answers to the buttons.
-    ASSERT_TRUE(wizard->Click(IDC_DISAGREE));
+    ASSERT_TRUE(wizard->Click(IDD_LICENSE, IDC_DISAGREE));
     EXPECT_TRUE(ui::WaitUntil([&] { return !wizard->IsEnabled(Wizard::kNext); }));
 }
 

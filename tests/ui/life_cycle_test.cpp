@@ -66,9 +66,9 @@ protected:
         choices.axisRuntime = true;
         ASSERT_TRUE(WalkToProgress(*wizard, setup.Id(), choices));
         ASSERT_TRUE(wizard->WaitForPage(IDD_DONE, ui::Duration{60000})) << "on page " << wizard->CurrentPageId();
-        EXPECT_TRUE(wizard->IsChecked(IDC_START_BOX));
+        EXPECT_TRUE(wizard->WaitForState(IDD_DONE, [&] { return wizard->IsChecked(IDC_START_BOX); }));
         Screenshot("229-installed");
-        ASSERT_TRUE(wizard->Next());
+        ASSERT_TRUE(wizard->Next(IDD_DONE));
         ASSERT_TRUE(wizard->WaitForPage(IDD_AXIS)) << "on page " << wizard->CurrentPageId();
         Screenshot("230-runtime-components");
         ASSERT_TRUE(setup.WaitForExit(ui::Duration{90000})) << "the setup program did not end";
@@ -90,11 +90,11 @@ protected:
         ASSERT_TRUE(wizard);
         ASSERT_TRUE(WaitForLoaded(*wizard));
         Screenshot("231-update-welcome");
-        ASSERT_TRUE(wizard->Next());
+        ASSERT_TRUE(wizard->Next(IDD_WELCOME_UPDATE));
         EXPECT_TRUE(ProcessEnds(running, 60000)) << "the running version A was not closed";
         ASSERT_TRUE(wizard->WaitForPage(IDD_DONE, ui::Duration{60000})) << "on page " << wizard->CurrentPageId();
         Screenshot("229-updated");
-        ASSERT_TRUE(wizard->Finish());
+        ASSERT_TRUE(wizard->Finish(IDD_DONE));
         EXPECT_TRUE(ProcessEnds(*setup, 20000));
     }
 };

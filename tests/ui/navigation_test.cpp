@@ -58,11 +58,11 @@ TEST_F(UiTest, NextLeadsToTheLicenceAndBackReturnsWithTheChoiceKept) {
     ASSERT_TRUE(wizard->IsChecked(IDC_APPLICATION_BOX));
     // A choice to find again on return: the Arecont runtime deselected.
     ASSERT_TRUE(ui::WaitUntil([&] { return wizard->IsEnabled(IDC_ARECONT_BOX); }));
-    ASSERT_TRUE(wizard->Click(IDC_ARECONT_BOX));
+    ASSERT_TRUE(wizard->Click(IDD_WELCOME, IDC_ARECONT_BOX));
     ASSERT_TRUE(ui::WaitUntil([&] { return !wizard->IsChecked(IDC_ARECONT_BOX); }));
     Screenshot("welcome");
 
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_WELCOME));
     ASSERT_TRUE(wizard->WaitForPage(IDD_LICENSE)) << "now on page " << wizard->CurrentPageId();
     EXPECT_TRUE(ui::WaitUntil([&] { return wizard->Title() == L"License Agreement"; }))
         << "title " << Narrow(wizard->Title());
@@ -71,7 +71,7 @@ TEST_F(UiTest, NextLeadsToTheLicenceAndBackReturnsWithTheChoiceKept) {
 
     // Back through the sheet: the licence page's own button rules are not
     // what this test is about, the page path is.
-    ASSERT_TRUE(wizard->Press(PSBTN_BACK));
+    ASSERT_TRUE(wizard->Press(IDD_LICENSE, PSBTN_BACK));
     ASSERT_TRUE(wizard->WaitForPage(IDD_WELCOME)) << "now on page " << wizard->CurrentPageId();
     EXPECT_TRUE(ui::WaitUntil([&] { return wizard->Title() == L"Welcome"; })) << "title " << Narrow(wizard->Title());
     Screenshot("welcome-again");
@@ -79,8 +79,7 @@ TEST_F(UiTest, NextLeadsToTheLicenceAndBackReturnsWithTheChoiceKept) {
     EXPECT_FALSE(wizard->IsChecked(IDC_ARECONT_BOX));
 
     // And forward again along the path rebuilt from the same choice.
-    ASSERT_TRUE(ui::WaitUntil([&] { return wizard->IsEnabled(Wizard::kNext); }));
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_WELCOME));
     EXPECT_TRUE(wizard->WaitForPage(IDD_LICENSE)) << "now on page " << wizard->CurrentPageId();
 }
 
@@ -110,12 +109,12 @@ TEST_P(CancelTest, EndsTheProgramWithoutAQuestionAndStartsNothing) {
     ASSERT_TRUE(wizard);
     ASSERT_TRUE(WaitForLoaded(*wizard));
     if (c.toLicencePage) {
-        ASSERT_TRUE(wizard->Next());
+        ASSERT_TRUE(wizard->Next(IDD_WELCOME));
         ASSERT_TRUE(wizard->WaitForPage(IDD_LICENSE));
     }
     Screenshot("before-cancel");
 
-    ASSERT_TRUE(wizard->Cancel());
+    ASSERT_TRUE(wizard->Cancel(c.toLicencePage ? IDD_LICENSE : wizard->FirstPageId()));
     const std::optional<DWORD> exitCode = Process().WaitForExit();
     if (!exitCode) {
         const auto box = ui::FindMessageBox(Process().Id(), ui::Duration{0});

@@ -22,15 +22,24 @@ protected:
             ADD_FAILURE() << "no wizard window appeared";
             return std::nullopt;
         }
-        if (!WaitForLoaded(*wizard) || !wizard->Next() || !wizard->WaitForPage(IDD_LICENSE)) {
+        if (!WaitForLoaded(*wizard) || !wizard->Next(IDD_WELCOME) || !wizard->WaitForPage(IDD_LICENSE)) {
             ADD_FAILURE() << "the licence page was not reached; on page " << wizard->CurrentPageId();
             return std::nullopt;
         }
-        if (templateId == IDD_LICENSE) return wizard;
-        if (!ui::WaitUntil([&] { return wizard->IsEnabled(IDC_AGREE); }) || !wizard->Click(IDC_AGREE) ||
-            !ui::WaitUntil([&] { return wizard->IsEnabled(ui::Wizard::kNext); }) || !wizard->Next() ||
+        if (templateId == IDD_LICENSE) {
+            if (!wizard->WaitForSettled(IDD_LICENSE)) {
+                ADD_FAILURE() << "the licence page did not settle";
+                return std::nullopt;
+            }
+            return wizard;
+        }
+        if (!wizard->Click(IDD_LICENSE, IDC_AGREE) || !wizard->Next(IDD_LICENSE) ||
             !wizard->WaitForPage(IDD_DESTINATION)) {
             ADD_FAILURE() << "the destination page was not reached; on page " << wizard->CurrentPageId();
+            return std::nullopt;
+        }
+        if (!wizard->WaitForSettled(IDD_DESTINATION)) {
+            ADD_FAILURE() << "the destination page did not settle";
             return std::nullopt;
         }
         return wizard;

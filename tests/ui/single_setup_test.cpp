@@ -57,7 +57,7 @@ TEST_F(UiTest, ASecondSetupWhileOneRunsSaysSoAndEndsWith1618) {
     }
 
     ASSERT_TRUE(WaitForLoaded(*wizard));
-    ASSERT_TRUE(wizard->Cancel());
+    ASSERT_TRUE(wizard->Cancel(IDD_WELCOME));
     const std::optional<DWORD> firstExit = first.WaitForExit();
     ASSERT_TRUE(firstExit);
     EXPECT_EQ(*firstExit, quentar::kExitCancelled);
@@ -68,7 +68,7 @@ TEST_F(UiTest, ASecondSetupWhileOneRunsSaysSoAndEndsWith1618) {
     EXPECT_TRUE(again) << "no wizard once the first setup has ended";
     if (again) {
         ASSERT_TRUE(WaitForLoaded(*again));
-        again->Cancel();
+        again->Cancel(IDD_WELCOME);
         EXPECT_EQ(third.WaitForExit().value_or(STILL_ACTIVE), quentar::kExitCancelled);
     }
 

@@ -90,12 +90,12 @@ protected:
         return wizard;
     }
 
-    // Waits until the welcome page has loaded the payload: it enables Next.
-    // Loaded: the component boxes, disabled while the payload loads, are
-    // enabled again and so is Next. Next alone is no sign: the sheet shows it
-    // enabled until the page's own posted button change arrives.
+    // Waits until the welcome page (normal or update) has loaded the
+    // payload: the component boxes, disabled while the payload loads, are
+    // enabled again and so is Next, steadily. Next alone is no sign: the sheet
+    // shows it enabled until the page's own posted button change arrives.
     static bool WaitForLoaded(const ui::Wizard& wizard) {
-        return ui::WaitUntil([&] {
+        return wizard.WaitForState(wizard.FirstPageId(), [&] {
             return wizard.IsEnabled(IDC_APPLICATION_BOX) && wizard.IsEnabled(ui::Wizard::kNext);
         });
     }

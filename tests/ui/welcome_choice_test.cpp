@@ -47,7 +47,7 @@ void ExpectBoxes(const Wizard& wizard, bool application, bool axis) {
 
 // Posted after the clicks before it, so once it shows they were all handled.
 bool ClickAndWait(const Wizard& wizard, int id, bool checkedAfter) {
-    return wizard.Click(id) && ui::WaitUntil([&] { return wizard.IsChecked(id) == checkedAfter; });
+    return wizard.Click(IDD_WELCOME, id) && ui::WaitUntil([&] { return wizard.IsChecked(id) == checkedAfter; });
 }
 
 TEST_F(UiTest, WelcomeWithoutTheApplicationProposesEverythingAndNextLeadsToTheLicence) {
@@ -57,7 +57,7 @@ TEST_F(UiTest, WelcomeWithoutTheApplicationProposesEverythingAndNextLeadsToTheLi
     Screenshot("welcome");
     ExpectBoxes(*wizard, true, true);
 
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_WELCOME));
     EXPECT_TRUE(wizard->WaitForPage(IDD_LICENSE)) << "now on page " << wizard->CurrentPageId();
 }
 
@@ -100,7 +100,7 @@ TEST_F(UiTest, WelcomeInUpdateModeHidesTheChoiceAndNextLeadsToTheProgressPage) {
     Screenshot("update");
     for (int id : {IDC_APPLICATION_BOX, IDC_ARECONT_BOX, IDC_AXIS_BOX}) EXPECT_FALSE(wizard->IsVisible(id));
 
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_WELCOME_UPDATE));
     EXPECT_TRUE(wizard->WaitForPage(IDD_PROGRESS)) << "now on page " << wizard->CurrentPageId();
     // The progress page would now replace the running application: stop here.
     Process().Kill();
@@ -115,7 +115,7 @@ TEST_F(UiTest, WelcomeWithOnlyTheAxisRuntimeChosenLeadsToTheRuntimePage) {
     ASSERT_TRUE(ui::WaitUntil([&] { return wizard->IsEnabled(Wizard::kNext); }));
     Screenshot("axis-only");
 
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_WELCOME));
     EXPECT_TRUE(wizard->WaitForPage(IDD_AXIS)) << "now on page " << wizard->CurrentPageId();
     // The runtime page would now run the packages: stop here.
     Process().Kill();
@@ -133,7 +133,7 @@ TEST_F(UiTest, WelcomeWithNothingChosenStaysOnTheWelcomePage) {
     EXPECT_TRUE(ui::WaitUntil([&] { return !wizard->IsEnabled(Wizard::kNext); })) << "Next stays enabled";
     Screenshot("nothing-chosen");
 
-    ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+    ASSERT_TRUE(wizard->Press(IDD_WELCOME, PSBTN_NEXT));
     // A click posted after the press is handled after it: once it shows, the
     // press has had its effect.
     ASSERT_TRUE(ClickAndWait(*wizard, IDC_AXIS_BOX, true));
@@ -152,7 +152,7 @@ TEST_F(UiTest, WelcomeWithEverythingInstalledProposesNothingAndNextStays) {
     Screenshot("everything-installed");
     ExpectBoxes(*wizard, false, false);
 
-    ASSERT_TRUE(wizard->Next());
+    ASSERT_TRUE(wizard->Next(IDD_WELCOME));
     ASSERT_TRUE(ClickAndWait(*wizard, IDC_APPLICATION_BOX, true));
     EXPECT_EQ(wizard->CurrentPageId(), IDD_WELCOME);
 }

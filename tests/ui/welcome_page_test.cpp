@@ -145,7 +145,7 @@ TEST_F(UiTest, WelcomeNextFollowsTheComponentChoice) {
     // Start from the application alone (the Axis box depends on what is
     // installed on this machine).
     if (wizard->IsChecked(IDC_AXIS_BOX)) {
-        ASSERT_TRUE(wizard->Click(IDC_AXIS_BOX));
+        ASSERT_TRUE(wizard->Click(IDD_WELCOME, IDC_AXIS_BOX));
         ASSERT_TRUE(ui::WaitUntil([&] { return !wizard->IsChecked(IDC_AXIS_BOX); }));
     }
     ASSERT_TRUE(wizard->IsChecked(IDC_APPLICATION_BOX));
@@ -164,7 +164,7 @@ TEST_F(UiTest, WelcomeNextFollowsTheComponentChoice) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
-        ASSERT_TRUE(wizard->Click(step.click));
+        ASSERT_TRUE(wizard->Click(IDD_WELCOME, step.click));
         EXPECT_TRUE(ui::WaitUntil([&] {
             return wizard->IsChecked(IDC_APPLICATION_BOX) == step.application &&
                    wizard->IsChecked(IDC_AXIS_BOX) == step.axis && wizard->IsChecked(IDC_ARECONT_BOX) == step.arecont &&

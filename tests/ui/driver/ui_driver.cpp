@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "png_writer.h"
@@ -16,10 +17,14 @@ namespace {
 constexpr UINT kSendTimeoutMs = 5000;
 constexpr Duration kPollInterval{25};
 
+// Not SMTO_ABORTIFHUNG: a thread that has not looked at its messages for five
+// seconds counts as hung and every send to it fails at once, even after it
+// has shown a window and is about to answer (a message box shown after a long
+// wait without messages is visible before its loop runs). The time-out alone
+// keeps a hung target from hanging the reader.
 bool SendWithTimeout(HWND window, UINT message, WPARAM w, LPARAM l, DWORD_PTR* result) {
     DWORD_PTR answer = 0;
-    const LRESULT ok = ::SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG | SMTO_BLOCK, kSendTimeoutMs,
-                                             &answer);
+    const LRESULT ok = ::SendMessageTimeoutW(window, message, w, l, SMTO_BLOCK, kSendTimeoutMs, &answer);
     if (result != nullptr) *result = answer;
     return ok != 0;
 }
@@ -55,6 +60,26 @@ bool WaitUntil(const std::function<bool()>& predicate, Duration timeout) {
     for (;;) {
         if (predicate()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return predicate();
+        PumpMessages();
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+bool WaitUntilSteady(const std::function<bool()>& predicate, Duration timeout) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + timeout;
+    std::optional<Clock::time_point> holdingSince;
+    int polls = 0;
+    for (;;) {
+        if (predicate()) {
+            if (!holdingSince) holdingSince = Clock::now();
+            ++polls;
+            if (polls >= kSteadyPolls && Clock::now() - *holdingSince >= kSteadyFor) return true;
+        } else {
+            holdingSince.reset();
+            polls = 0;
+        }
+        if (Clock::now() >= deadline) return false;
         PumpMessages();
         std::this_thread::sleep_for(kPollInterval);
     }
@@ -232,6 +257,10 @@ int Wizard::CurrentPageId() const {
 
 bool Wizard::WaitForPage(int templateId, Duration timeout) const {
     return WaitUntil([&] { return CurrentPageId() == templateId; }, timeout);
+}
+
+bool Wizard::WaitForState(int templateId, const std::function<bool()>& state, Duration timeout) const {
+    return WaitUntilSteady([&] { return CurrentPageId() == templateId && state(); }, timeout);
 }
 
 HWND Wizard::Control(int id) const {
@@ -504,22 +533,56 @@ bool Wizard::IsBold(HWND control) const {
     return std::abs(ink.shown - ink.bold) < std::abs(ink.shown - ink.regular);
 }
 
-bool Wizard::Click(int id) const {
-    const HWND control = Control(id);
-    if (control == nullptr || !::IsWindowVisible(control) || !::IsWindowEnabled(control)) return false;
-    return ::PostMessageW(control, BM_CLICK, 0, 0) != FALSE;
+bool Wizard::Click(int templateId, int id, Duration timeout) const {
+    HWND control = nullptr;
+    const bool ready = WaitForState(
+        templateId,
+        [&] {
+            control = Control(id);
+            return control != nullptr && ::IsWindowVisible(control) && ::IsWindowEnabled(control);
+        },
+        timeout);
+    return ready && ::PostMessageW(control, BM_CLICK, 0, 0) != FALSE;
+}
+
+bool Wizard::Press(int templateId, int psbtn) const {
+    return WaitForSettled(templateId) && ::PostMessageW(sheet_, PSM_PRESSBUTTON, psbtn, 0) != FALSE;
 }
 
 // --- Message boxes ------------------------------------------------------------
 
+namespace {
+
+// The text of a window that is known to answer: a read that fails (the
+// target busy for longer than one send's time-out) is tried again until the
+// watchdog, so that a failed read is never taken for an empty text.
+std::wstring AnsweredText(HWND window) {
+    std::wstring text;
+    WaitUntil([&] {
+        const DWORD_PTR length = SendOrZero(window, WM_GETTEXTLENGTH);
+        std::wstring buffer(length + 1, L'\0');
+        DWORD_PTR copied = 0;
+        if (!SendWithTimeout(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), &copied)) {
+            return !::IsWindow(window);
+        }
+        buffer.resize(copied < buffer.size() ? copied : buffer.size() - 1);
+        text = buffer;
+        return true;
+    });
+    return text;
+}
+
+}  // namespace
+
 std::wstring MessageBoxWindow::Text() const {
     const HWND text = ::GetDlgItem(window_, 0xFFFF);
-    return text ? WindowText(text) : std::wstring();
+    return text ? AnsweredText(text) : std::wstring();
 }
 
 bool MessageBoxWindow::Answer(int id) const {
     const HWND button = ::GetDlgItem(window_, id);
-    return button != nullptr && ::PostMessageW(button, BM_CLICK, 0, 0) != FALSE;
+    return button != nullptr && ::PostMessageW(button, BM_CLICK, 0, 0) != FALSE &&
+           WaitUntil([&] { return !::IsWindow(window_); });
 }
 
 std::optional<MessageBoxWindow> FindMessageBox(DWORD processId, Duration timeout) {
@@ -527,10 +590,10 @@ std::optional<MessageBoxWindow> FindMessageBox(DWORD processId, Duration timeout
     WaitUntil(
         [&] {
             for (HWND window : TopLevelWindows(processId)) {
-                // A box exists before its initialisation has set its text;
-                // it is shown only after that.
+                // Shown, and its loop answers: WM_INITDIALOG, which sets the
+                // text, is over.
                 if (IsDialogWindow(window) && ::GetDlgItem(window, Wizard::kNext) == nullptr &&
-                    ::IsWindowVisible(window)) {
+                    ::IsWindowVisible(window) && SendWithTimeout(window, WM_NULL, 0, 0, nullptr)) {
                     box = window;
                     return true;
                 }

@@ -5,6 +5,15 @@
 // states change through posted PSM_SETWIZBUTTONS, clicks are posted so that a
 // modal box cannot block the driver), so a reader is meant to be polled with
 // WaitUntil and a time-out; the time-outs are watchdogs, not measurements.
+//
+// A page that has just become current may still show what the page before it
+// left: its activation posts its button changes, which the sheet carries out
+// only once it is back in its message loop, and under load that can take a
+// while. So the driver acts on a page only once the page and the state it acts
+// on have been seen together again and again for a moment (WaitUntilSteady):
+// every look at the page is a message the sheet must answer, so by then the
+// sheet has been back in its loop several times, and what was posted before
+// has been carried out. Clicks name the page they are meant for.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +36,17 @@ constexpr Duration kWatchdog{20000};
 // Calls `predicate` until it holds or `timeout` has passed; true when it held.
 // Window messages of this thread are pumped between polls.
 bool WaitUntil(const std::function<bool()>& predicate, Duration timeout = kWatchdog);
+
+// How long, and on how many polls in a row at least, a state must hold before
+// WaitUntilSteady trusts it.
+constexpr Duration kSteadyFor{250};
+constexpr int kSteadyPolls = 4;
+
+// Calls `predicate` until it has held on every call for kSteadyFor and on at
+// least kSteadyPolls calls in a row, or `timeout` has passed; true when it
+// held so. A state that shows for a moment and goes again (a page's leftover
+// button state, replaced by the page's own posted one) starts the count anew.
+bool WaitUntilSteady(const std::function<bool()>& predicate, Duration timeout = kWatchdog);
 
 // Owns one kernel handle; closes it on destruction.
 class ScopedHandle {
@@ -121,7 +141,23 @@ public:
     int CurrentPageIndex() const;
     // Template id of the current page (through `pageOrder`), -1 when unknown.
     int CurrentPageId() const;
+    // The template id of the sheet's first page (the normal or the update
+    // welcome page).
+    int FirstPageId() const { return pageOrder_.empty() ? -1 : pageOrder_.front(); }
+    // Until the current page is `templateId`, seen once: where the wizard has
+    // gone (a page that starts working at once, such as the progress page,
+    // may not answer again for a long time). Acting on the page goes through
+    // Click, which waits for it to settle.
     bool WaitForPage(int templateId, Duration timeout = kWatchdog) const;
+    // Until the current page is `templateId` and `state` holds, the two
+    // together steadily (WaitUntilSteady): the page has finished activating
+    // and `state` is its own, not what the page before it left.
+    bool WaitForState(int templateId, const std::function<bool()>& state, Duration timeout = kWatchdog) const;
+    // Until the current page is steadily `templateId`: reads from here on see
+    // the page as its activation left it.
+    bool WaitForSettled(int templateId, Duration timeout = kWatchdog) const {
+        return WaitForState(templateId, [] { return true; }, timeout);
+    }
 
     // A control of the current page, or else of the sheet (the wizard
     // buttons); null when neither has it.
@@ -179,18 +215,21 @@ public:
     bool IsBold(HWND control) const;
     static bool IsVisible(HWND control) { return control != nullptr && ::IsWindowVisible(control); }
 
-    // Clicks a control as a person would: only when it is there, visible and
-    // enabled. The click is posted (BM_CLICK), so it is carried out after
+    // Clicks a control of the page `templateId` as a person would: once that
+    // page is current and the control is there, visible and enabled, all of
+    // it steadily (WaitForState); false when that did not come within
+    // `timeout`. The click is posted (BM_CLICK), so it is carried out after
     // this returns and a modal box it opens does not block the driver.
-    bool Click(int id) const;
-    bool Next() const { return Click(kNext); }
-    bool Back() const { return Click(kBack); }
-    bool Finish() const { return Click(kFinish); }
-    bool Cancel() const { return Click(kCancel); }
-    // Presses a wizard button through the sheet (PSM_PRESSBUTTON, posted),
-    // whatever state the button shows: for walking the page path when a
-    // page's own button rules are not what is under test.
-    bool Press(int psbtn) const { return ::PostMessageW(sheet_, PSM_PRESSBUTTON, psbtn, 0) != FALSE; }
+    bool Click(int templateId, int id, Duration timeout = kWatchdog) const;
+    bool Next(int templateId) const { return Click(templateId, kNext); }
+    bool Back(int templateId) const { return Click(templateId, kBack); }
+    bool Finish(int templateId) const { return Click(templateId, kFinish); }
+    bool Cancel(int templateId) const { return Click(templateId, kCancel); }
+    // Presses a wizard button through the sheet (PSM_PRESSBUTTON, posted)
+    // once the page `templateId` is steadily current, whatever state the
+    // button shows: for walking the page path when a page's own button rules
+    // are not what is under test.
+    bool Press(int templateId, int psbtn) const;
 
 private:
     HWND sheet_;
@@ -207,20 +246,28 @@ public:
     HWND Window() const { return window_; }
     HWND Owner() const { return ::GetWindow(window_, GW_OWNER); }
     std::wstring Caption() const { return WindowText(window_); }
-    // The message, from the static with id 0xFFFF.
+    // The message, from the static with id 0xFFFF; empty only when the box
+    // did not answer within the watchdog.
     std::wstring Text() const;
     // A button the box shows (unused buttons may exist hidden).
     bool HasButton(int id) const {
         const HWND button = ::GetDlgItem(window_, id);
         return button != nullptr && ::IsWindowVisible(button);
     }
-    // Presses IDOK, IDYES, IDNO, ... (posted BM_CLICK).
+    // Presses IDOK, IDYES, IDNO, ... (posted BM_CLICK) and waits until the
+    // box has gone, so that a box looked for next is not this one closing;
+    // true when it has.
     bool Answer(int id) const;
 
 private:
     HWND window_;
 };
 
+// A message box of the process, once it is shown and answers messages: its
+// dialog procedure has set its text, and its modal loop runs. (A box becomes
+// visible before its loop starts; a program that had not looked at its
+// messages for seconds before it, as one waiting for another program does,
+// does not answer until then.)
 std::optional<MessageBoxWindow> FindMessageBox(DWORD processId, Duration timeout = kWatchdog);
 
 // Sends a message whose arguments and answer hold no pointers (they would
