@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <vector>
 
 #include "engine_test_support.h"
 #include "install/install_sequence.h"
@@ -24,21 +24,21 @@ namespace {
 using testing::RecordingFeedback;
 using testing::TempFolder;
 
-std::set<U16String> UninstallKeyNames() {
-    std::set<U16String> names;
-    HKEY root = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(UninstallRecord::kRoot), 0, KEY_READ, &root) != ERROR_SUCCESS) {
-        return names;
+// Records the registry keys the code under test creates. A test looks at its
+// own keys only: tests running beside it make keys of their own under the
+// same uninstall root.
+class KeyCreations : public ForwardingSystemApi {
+public:
+    KeyCreations() : ForwardingSystemApi(Sys()) {}
+    LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,
+                            LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) override {
+        created.push_back(FromWide(subKey));
+        return inner_.RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security, result,
+                                      disposition);
     }
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (::RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.insert(FromWide(name, length));
-    }
-    ::RegCloseKey(root);
-    return names;
-}
+
+    std::vector<U16String> created;
+};
 
 bool KeyExists(const U16String& path) {
     HKEY key = nullptr;
@@ -100,7 +100,6 @@ protected:
         state_.destinationFolder = folder_.path();
         state_.programFolderName = u"Quentar sequence " + folder_.path().substr(folder_.path().rfind(u'\\') + 1);
         PlanChunks(state_.applicationEntry.FileSizeLow(), plan_);
-        keysBefore_ = UninstallKeyNames();
     }
 
     TempFolder folder_;
@@ -108,7 +107,8 @@ protected:
     ChunkPlan plan_;
     UpdateArguments arguments_;
     RecordingFeedback feedback_;
-    std::set<U16String> keysBefore_;
+    KeyCreations keys_;
+    ScopedSystemApi recordKeys_{keys_};
 };
 
 TEST_F(InstallSequence, RefusesAPayloadWithoutTheApplicationBeforeTouchingAnything) {
@@ -124,7 +124,7 @@ TEST_F(InstallSequence, RefusesAPayloadWithoutTheApplicationBeforeTouchingAnythi
     EXPECT_TRUE(state_.uninstallKeyPath.empty());
     EXPECT_TRUE(state_.installedFiles.empty());
     EXPECT_TRUE(state_.installedFolders.empty());
-    EXPECT_EQ(UninstallKeyNames(), keysBefore_);
+    EXPECT_TRUE(keys_.created.empty()) << "a key was made: " << ToUtf8(keys_.created.front());
     EXPECT_FALSE(testing::Exists(folder_ / u"AV2000SDK.dll"));
 }
 
@@ -140,10 +140,10 @@ TEST_F(InstallSequence, DestinationThatIsAFileFailsAtTheExecutableAndIsTakenBack
               ToUtf8(u"Unable to create file " + file + u"\\Quentar.exe\n" + SystemErrorText(ERROR_PATH_NOT_FOUND)));
     ASSERT_FALSE(state_.uninstallKeyPath.empty()) << "the key comes first";
     EXPECT_TRUE(KeyExists(state_.uninstallKeyPath));
+    EXPECT_EQ(keys_.created, std::vector<U16String>{state_.uninstallKeyPath}) << "the only key made";
 
     RemoveInstallation(state_, feedback_);
     EXPECT_FALSE(KeyExists(state_.uninstallKeyPath));
-    EXPECT_EQ(UninstallKeyNames(), keysBefore_);
     EXPECT_EQ(testing::ReadBytes(file), testing::Bytes("a file where the destination should be"));
 }
 
@@ -166,7 +166,7 @@ TEST_F(InstallSequence, UpdateModeWritesBesideTheRunningExecutableAndMakesNoKeyS
     EXPECT_EQ(state_.runDirectory, arguments_.updateExeFolder);
     EXPECT_TRUE(state_.uninstallKeyPath.empty());
     EXPECT_TRUE(state_.programFolderPath.empty());
-    EXPECT_EQ(UninstallKeyNames(), keysBefore_);
+    EXPECT_TRUE(keys_.created.empty()) << "a key was made: " << ToUtf8(keys_.created.front());
     wchar_t programs[MAX_PATH] = {};
     ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, programs, CSIDL_PROGRAMS, FALSE));
     EXPECT_FALSE(testing::Exists(FromWide(programs) + u"\\" + state_.programFolderName));
