@@ -2,7 +2,8 @@
 // loads it: SetupCorrupt.exe carries an archive whose only entry fails to
 // decompress; SetupTampered.exe one whose byte was changed after the build
 // (it decodes, but is not what its stored SHA-256 describes);
-// SetupWrongDigest.exe an intact archive with another SHA-256 beside it.
+// SetupWrongDigest.exe an intact archive with another SHA-256 beside it;
+// SetupNoDigest.exe an intact archive with no SHA-256 beside it at all.
 #include "install_support.h"
 
 namespace ui_test {
@@ -16,6 +17,7 @@ TEST_F(UiTest, CorruptOrTamperedPayloadShowsUnexpectedErrorAndExitsWithCode2) {
         {"corrupt-archive", UI_SETUP_CORRUPT_EXE},
         {"payload-byte-changed", UI_SETUP_TAMPERED_EXE},
         {"digest-changed", UI_SETUP_WRONG_DIGEST_EXE},
+        {"digest-removed", UI_SETUP_NO_DIGEST_EXE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -19,6 +19,7 @@
 
 #include "redist_exit_code.h"
 #include "sample_runtime.h"
+#include "run_log_reader.h"
 #include "sample_packages.h"
 #include "state/setup_result.h"
 #include "ui_runtime_paths.h"
@@ -254,11 +255,11 @@ protected:
         watch_.Ignore(name);
     }
 
-    // Starts `exe` and walks its wizard to page 230 with only the Axis
-    // runtime chosen.
-    std::optional<Wizard> OpenRuntimePage(const std::wstring& exe) {
+    // Starts `exe` with `args` and walks its wizard to page 230 with only the
+    // Axis runtime chosen.
+    std::optional<Wizard> OpenRuntimePage(const std::wstring& exe, const std::vector<std::wstring>& args = {}) {
         watch_.Start();
-        ui::SetupProcess& process = Start(exe);
+        ui::SetupProcess& process = Start(exe, args);
         if (!process.Started()) {
             ADD_FAILURE() << Narrow(exe) << " did not start, error " << process.StartError();
             return std::nullopt;
@@ -275,8 +276,8 @@ protected:
         }
         // Only the Axis runtime: the application (and with it the Arecont
         // runtime) unchecked, the Axis box checked.
-        if (wizard->IsChecked(IDC_APPLICATION_BOX)) wizard->Click(IDC_APPLICATION_BOX);
-        if (!wizard->IsChecked(IDC_AXIS_BOX)) wizard->Click(IDC_AXIS_BOX);
+        if (wizard->IsChecked(IDC_APPLICATION_BOX)) wizard->Click(IDD_WELCOME, IDC_APPLICATION_BOX);
+        if (!wizard->IsChecked(IDC_AXIS_BOX)) wizard->Click(IDD_WELCOME, IDC_AXIS_BOX);
         const bool chosen = ui::WaitUntil([&] {
             return !wizard->IsChecked(IDC_APPLICATION_BOX) && wizard->IsChecked(IDC_AXIS_BOX) &&
                    wizard->IsEnabled(Wizard::kNext);
@@ -286,7 +287,7 @@ protected:
             return std::nullopt;
         }
         Screenshot("axis-only");
-        wizard->Next();
+        wizard->Next(IDD_WELCOME);
         if (!wizard->WaitForPage(IDD_AXIS)) {
             ADD_FAILURE() << "Next led to page " << wizard->CurrentPageId() << ", not 230";
             return std::nullopt;
@@ -344,14 +345,22 @@ const RunCase kRunCases[] = {
      {kH264, L"AxisH264DecoderSetup1.msi"},
      {kRedist, kAac, L"AxisH264DecoderSetup2.msi", kMpeg4},
      {true, true, true}},
-    // The redistributable installed and needs a restart of Windows: the
-    // others still run, and the run ends telling so (Windows is not restarted).
+    // The redistributable installed and needs a restart of Windows, or has
+    // started one: the others still run, and the run ends telling so
+    // (Windows is not restarted).
     {"PackageAsksForARestart",
      UI_SETUP_EXE,
      {},
      {kRedist, kAac, kH264, kMpeg4},
      {true, true, true},
      ERROR_SUCCESS_REBOOT_REQUIRED,
+     quentar::kExitRestartNeeded},
+    {"PackageStartedARestart",
+     UI_SETUP_EXE,
+     {},
+     {kRedist, kAac, kH264, kMpeg4},
+     {true, true, true},
+     ERROR_SUCCESS_REBOOT_INITIATED,
      quentar::kExitRestartNeeded},
 };
 
@@ -370,11 +379,23 @@ TEST_P(RuntimePackageRun, RunsOneAfterAnotherInTableOrderThenEndsTheWizard) {
     const RedistExitCode redistExit(c.redistExitCode);
     ASSERT_TRUE(redistExit.Written());
 
-    auto wizard = OpenRuntimePage(c.exe);
+    const std::wstring log = FreshLogPath(std::string("runtime-") + c.name);
+    auto wizard = OpenRuntimePage(c.exe, {L"/log:" + log});
     ASSERT_TRUE(wizard);
     ExpectRunningPage(*wizard);
     Screenshot("runtime-components");
     ExpectWizardEndsByItself(*wizard, c.setupExitCode);
+
+    // What the redistributable answered, and what that means, in the log.
+    const auto logLines = ReadLog(log);
+    ASSERT_TRUE(logLines) << "no log at " << Narrow(log);
+    const std::vector<std::string> lines = LinesOf(*logLines, Process().Id());
+    const std::string redist = "runtime package " + Utf8(kRedist);
+    EXPECT_TRUE(HasLine(lines, redist + " ended with exit code " + std::to_string(c.redistExitCode))) << Joined(lines);
+    EXPECT_EQ(HasLine(lines, redist + " needs a restart of Windows to finish"),
+              c.setupExitCode == quentar::kExitRestartNeeded)
+        << Joined(lines);
+    ::DeleteFileW(log.c_str());
 
     EXPECT_EQ(Describe(watch_.Appeared()), Describe(LowerAll(c.copies)));
     for (const auto& [name, bytes] : takenBytes) {

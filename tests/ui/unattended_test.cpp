@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <set>
 #include <utility>
+#include <cctype>
 
 #include "axis_runtime.h"
 #include "lifecycle_support.h"
@@ -41,6 +42,31 @@ struct QuietRun {
     bool windowSeen = false;
     std::vector<std::string> log;   // the run's own lines
 };
+
+// The restarting sample product, which the runtime's removal does not know,
+// removed through the Windows Installer (it asks for a restart again as it
+// goes, which is not done).
+void RemoveRestartingSample() {
+    ::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    if (::MsiQueryProductStateW(kRestartingSamplePackage.productCode) != INSTALLSTATE_DEFAULT) return;
+    const UINT removed =
+        ::MsiConfigureProductW(kRestartingSamplePackage.productCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+    EXPECT_TRUE(removed == ERROR_SUCCESS || removed == ERROR_SUCCESS_REBOOT_REQUIRED) << removed;
+}
+
+std::wstring SystemFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length < MAX_PATH ? length : 0);
+}
+
+// The temporary folder the setup program sees (it inherits this process's
+// environment); ends with a backslash.
+std::wstring TempFolder() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+    return std::wstring(folder, length <= MAX_PATH ? length : 0);
+}
 
 // What reg.exe prints for one value of HKLM\<key>, or empty.
 std::string RegQuery(const std::wstring& key, const std::wstring& value) {
@@ -257,18 +283,22 @@ TEST_F(Unattended, InstallsWhatTheWizardWouldProposeWithoutAnyWindowAndLogsEvery
 }
 
 // A runtime package that installed and needs a restart of Windows to finish
-// (3010) does not stop the packages after it; the run ends with 3010 and
-// Windows is not restarted.
-TEST_F(Unattended, ARuntimePackageAskingForARestartGives3010) {
+// (3010), or has started one (1641), does not stop the packages after it; the
+// run ends with 3010 and Windows is not restarted.
+class RestartingPackageUnattended : public Unattended, public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(RestartingPackageUnattended, ARuntimePackageAskingForARestartGives3010) {
     if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
     RemoveSampleRuntime();
-    const RedistExitCode redistExit(ERROR_SUCCESS_REBOOT_REQUIRED);
+    const DWORD packageExit = GetParam();
+    const RedistExitCode redistExit(packageExit);
     ASSERT_TRUE(redistExit.Written());
     const QuietRun run = RunQuiet(UI_SETUP_EXE, {L"/components:axis"});
     ASSERT_TRUE(run.exitCode) << "still running";
     EXPECT_EQ(*run.exitCode, quentar::kExitRestartNeeded) << Joined(run.log);
     EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
-    EXPECT_TRUE(HasLine(run.log, "runtime package AXISMediaControlSDK_redist.exe ended with exit code 3010"))
+    EXPECT_TRUE(HasLine(run.log, "runtime package AXISMediaControlSDK_redist.exe ended with exit code " +
+                                     std::to_string(packageExit)))
         << Joined(run.log);
     EXPECT_TRUE(HasLine(run.log, "runtime package AXISMediaControlSDK_redist.exe needs a restart of Windows to finish"))
         << Joined(run.log);
@@ -279,10 +309,79 @@ TEST_F(Unattended, ARuntimePackageAskingForARestartGives3010) {
     RemoveSampleRuntime();
 }
 
+INSTANTIATE_TEST_SUITE_P(PackageExit, RestartingPackageUnattended,
+                         ::testing::Values(ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_SUCCESS_REBOOT_INITIATED),
+                         [](const auto& info) { return "ExitCode" + std::to_string(info.param); });
+
+// Unattended, each Windows Installer package is run by the system's msiexec
+// with "/qn /norestart", as the log shows: no window, and no restart of
+// Windows even for a package that asks for one; that package ends with 3010,
+// and so does the run.
+TEST_F(Unattended, InstallerPackagesRunWithoutWindowOrRestartAndOneAskingForARestartGives3010) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
+    RemoveSampleRuntime();
+    RemoveRestartingSample();
+    // A program of the session, which a restart of Windows would end.
+    ui::SetupProcess bystander(SystemFolder() + L"\\notepad.exe", {});
+    ASSERT_TRUE(bystander.Started());
+    ASSERT_TRUE(ui::WaitUntil([&] { return !ui::TopLevelWindows(bystander.Id()).empty(); }));
+
+    const QuietRun run = RunQuiet(UI_SETUP_RESTARTING_PACKAGE_EXE, {L"/components:axis"});
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, quentar::kExitRestartNeeded) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
+
+    const std::string msiexec = Utf8(SystemFolder() + L"\\msiexec.exe");
+    for (const SamplePackage& package : {kSamplePackages[0], kSamplePackages[1], kRestartingSamplePackage}) {
+        SCOPED_TRACE(Narrow(package.entry));
+        // "runtime package <entry> started from <copy> by <msiexec> /i "<copy>" /qn /norestart"
+        const std::string started = "runtime package " + Utf8(package.entry) + " started from ";
+        const auto line = std::find_if(run.log.begin(), run.log.end(),
+                                       [&](const std::string& l) { return l.rfind(started, 0) == 0; });
+        ASSERT_NE(line, run.log.end()) << Joined(run.log);
+        const std::string copy = line->substr(started.size(), line->find(" by ") - started.size());
+        EXPECT_EQ(copy.rfind(Utf8(TempFolder()), 0), 0u) << copy;
+        EXPECT_EQ(*line, started + copy + " by " + msiexec + " /i \"" + copy + "\" /qn /norestart");
+        EXPECT_EQ(::MsiQueryProductStateW(package.productCode), INSTALLSTATE_DEFAULT);
+    }
+    const std::string restarting = "runtime package " + Utf8(kRestartingSamplePackage.entry);
+    EXPECT_TRUE(HasLine(run.log, restarting + " ended with exit code 3010")) << Joined(run.log);
+    EXPECT_TRUE(HasLine(run.log, restarting + " needs a restart of Windows to finish")) << Joined(run.log);
+    EXPECT_TRUE(bystander.IsRunning()) << "the session's programs were ended: Windows was restarted";
+    ExpectEnd(run, "installed; a restart of Windows is needed to finish", quentar::kExitRestartNeeded);
+    RemoveSampleRuntime();
+    RemoveRestartingSample();
+}
+
+// Unattended, a package the shell cannot start is logged and skipped without
+// a box of the shell's (nobody would answer it), a package whose installer
+// fails is logged with its exit code, and the run ends by itself.
+TEST_F(Unattended, FailingPackagesAreLoggedAndSkippedWithoutAWindow) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
+    RemoveSampleRuntime();
+    // A run that waits for an answer never ends: a minute is many times
+    // what the run takes.
+    const QuietRun run = RunQuiet(UI_SETUP_FAILING_PACKAGES_EXE, {L"/components:axis"}, L"", ui::Duration{60000});
+    EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
+    ASSERT_TRUE(run.exitCode) << "the run did not end by itself";
+    EXPECT_EQ(*run.exitCode, quentar::kExitInstalled) << Joined(run.log);
+    EXPECT_TRUE(HasLineStartingWith(run.log, "runtime package AXISMediaControlSDK_redist.exe could not be started: "
+                                             "error "))
+        << Joined(run.log);
+    EXPECT_TRUE(HasLine(run.log, "runtime package AxisH264DecoderSetup.msi ended with exit code 1603"))
+        << Joined(run.log);
+    // The packages after each failure ran.
+    EXPECT_EQ(::MsiQueryProductStateW(kSamplePackages[0].productCode), INSTALLSTATE_DEFAULT);
+    EXPECT_NE(::MsiQueryProductStateW(kRefusingSamplePackage.productCode), INSTALLSTATE_DEFAULT);
+    EXPECT_EQ(::MsiQueryProductStateW(kSamplePackages[2].productCode), INSTALLSTATE_DEFAULT);
+    ExpectEnd(run, "installed", quentar::kExitInstalled);
+    RemoveSampleRuntime();
+}
+
 // A Setup.exe whose payload was changed after the build (one byte of it, or
-// the SHA-256 stored beside it), or whose payload cannot be decoded, installs
-// nothing when nobody watches either: no window, the fatal error in the log,
-// exit code 2, the machine as before.
+// the SHA-256 stored beside it, or that SHA-256 taken out), or whose payload
+// cannot be decoded, installs nothing when nobody watches either: no window,
+// the fatal error in the log, exit code 2, the machine as before.
 TEST_F(Unattended, TamperedPayloadInstallsNothingAndEndsWithTheFatalError) {
     // The box would say only "Unexpected error 1"; the log says which check
     // failed and what to do.
@@ -295,6 +394,9 @@ TEST_F(Unattended, TamperedPayloadInstallsNothingAndEndsWithTheFatalError) {
     } cases[] = {
         {UI_SETUP_TAMPERED_EXE, differs},
         {UI_SETUP_WRONG_DIGEST_EXE, differs},
+        {UI_SETUP_NO_DIGEST_EXE,
+         "cause of the fatal error: the SHA-256 of the payload (resource RCDATA 103) is missing: this Setup.exe is "
+         "damaged or was changed after it was built; download it again"},
         {UI_SETUP_CORRUPT_EXE, "cause of the fatal error: the payload cannot be decoded: "},
     };
     for (const auto& [exe, cause] : cases) {
@@ -347,10 +449,12 @@ struct RefusedCase {
     const char* name;
     const wchar_t* exe;    // the setup program
     const wchar_t* fault;  // QUENTAR_FAULT of the fault-injecting build
-    enum class Place { EarlierInstallation, FileInTheWay, Nothing } place;
+    enum class Place { EarlierInstallation, FileInTheWay, FolderMade, Nothing } place;
     std::wstring (*dir)(const InstallPlace& place);
     const wchar_t* components;
-    // Lines the log must hold, "<dest>" standing for the destination.
+    // Lines the log must hold, "<dest>" standing for the destination,
+    // "<over>" for the number of characters by which it is too long and
+    // "<guid>" for a GUID in braces (a fresh one each run).
     std::vector<std::wstring> logLines;
     bool runtimeFixture = false;  // `exe` is built only with the payload tool
 };
@@ -361,6 +465,34 @@ std::wstring TheDestination(const InstallPlace& place) { return place.destinatio
 std::wstring Nowhere(const InstallPlace&) { return L""; }
 std::wstring WithIllegalName(const InstallPlace& place) { return place.destination + L"\\sub\\a|b"; }
 std::wstring TooLong(const InstallPlace& place) { return place.destination + L"\\" + std::wstring(200, L'x'); }
+// One character too long for the default payload's longest names
+// ("AV2000SDK.dll", "zorbelreg.exe") moved aside (a dot and 32 hexadecimal
+// digits added) to fit MAX_PATH.
+constexpr size_t kLongestNameMovedAside = 13 + 33;
+constexpr size_t kMaxDestinationLength = MAX_PATH - 1 - 1 /* backslash */ - kLongestNameMovedAside;
+std::wstring OneTooLong(const InstallPlace& place) {
+    return place.destination + L"\\" + std::wstring(kMaxDestinationLength - place.destination.size(), L'y');
+}
+const std::wstring kTooLongMessage = L"message: The path is too long: <dest>  Shorten it by <over> character(s).";
+
+// Whether a line is `before`, a GUID in braces ("{" 8-4-4-4-12 hexadecimal
+// digits "}"), then `after`.
+bool HasLineWithGuid(const std::vector<std::string>& lines, const std::string& before, const std::string& after) {
+    constexpr size_t kGuidLength = 38;
+    for (const std::string& l : lines) {
+        if (l.size() != before.size() + kGuidLength + after.size() || l.rfind(before, 0) != 0 ||
+            l.compare(l.size() - after.size(), after.size(), after) != 0) {
+            continue;
+        }
+        const std::string guid = l.substr(before.size(), kGuidLength);
+        bool isGuid = guid.front() == '{' && guid.back() == '}';
+        for (size_t i = 1; isGuid && i + 1 < kGuidLength; ++i) {
+            isGuid = (i == 9 || i == 14 || i == 19 || i == 24) ? guid[i] == '-' : std::isxdigit(guid[i]) != 0;
+        }
+        if (isGuid) return true;
+    }
+    return false;
+}
 
 std::wstring SystemLine(DWORD error) { return L"error " + std::to_wstring(error) + L" (" + SystemText(error) + L")"; }
 
@@ -375,12 +507,24 @@ const RefusedCase kRefused[] = {
     {"DestinationIsAFile", UI_SETUP_EXE, nullptr, RefusedCase::Place::FileInTheWay, &TheDestination, L"app,arecont",
      {L"destination <dest> is not a folder: a file of that name is in the way",
       L"message: Unable to create path: <dest>"}},
+    // Refused before anything is made, whether the folder is there or not.
     {"DestinationTooLong", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &TooLong, L"app,arecont",
-     {L"message: Unable to create path: <dest>"}},
+     {kTooLongMessage}},
+    {"ExistingDestinationTooLong", UI_SETUP_EXE, nullptr, RefusedCase::Place::FolderMade, &OneTooLong, L"app,arecont",
+     {L"destination <dest> is too long by 1: the longest path the installation makes there (<dest>\\"
+      L"AV2000SDK.dll and a suffix of 33 characters) is 260 characters long, Windows takes 259",
+      kTooLongMessage}},
     // The outer levels are made before the name Windows refuses: they go again.
     {"IllegalCharacter", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &WithIllegalName, L"app,arecont",
      {L"destination <dest> is not a folder: " + SystemLine(ERROR_INVALID_NAME),
       L"message: Unable to create path: <dest>"}},
+    // The first write is refused: the log names the key and the system's
+    // error, and the folders made for the destination go again.
+    {"UninstallKeyCannotBeCreated", UI_SETUP_FAULTS_EXE, L"RegCreateKeyExW", RefusedCase::Place::Nothing,
+     &TheDestination, L"app,arecont",
+     {L"uninstall key HKLM\\" + std::wstring(kUninstallRoot) + L"\\<guid> not created: " +
+          SystemLine(ERROR_ACCESS_DENIED),
+      L"message: Administrator privileges are needed to install the software. Setup aborted."}},
     {"EmptyDestination", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &Nowhere, L"app,arecont",
      {L"/dir: names no folder", L"message: The field cannot be empty"}},
     {"PayloadWithoutTheApplication", UI_SETUP_NO_APPLICATION_EXE, nullptr, RefusedCase::Place::Nothing,
@@ -417,21 +561,32 @@ TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
             ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
             ASSERT_TRUE(WriteBytes(place_.destination, "a file where the folder would go\r\n"));
             break;
+        case RefusedCase::Place::FolderMade:
+            ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
+            ASSERT_TRUE(::CreateDirectoryW(place_.destination.c_str(), nullptr));
+            ASSERT_TRUE(::CreateDirectoryW(c.dir(place_).c_str(), nullptr));
+            break;
         case RefusedCase::Place::Nothing:
             break;
     }
     ASSERT_FALSE(HasFailure());
     const Snapshot before = TakeSnapshot(place_);
     const std::wstring dir = c.dir(place_);
+    const size_t longestPath = dir.size() + 1 + kLongestNameMovedAside;
     const QuietRun run = RunQuiet(c.exe, {L"/dir:" + dir, std::wstring(L"/components:") + c.components},
                                   c.fault != nullptr ? c.fault : L"");
     ASSERT_TRUE(run.exitCode) << "still running";
     EXPECT_EQ(*run.exitCode, quentar::kExitFailed) << Joined(run.log);
     EXPECT_FALSE(run.windowSeen) << "a window of the setup program appeared";
     for (std::wstring line : c.logLines) {
-        const size_t at = line.find(L"<dest>");
-        if (at != std::wstring::npos) line.replace(at, 6, dir);
-        EXPECT_TRUE(HasLine(run.log, LogText(line))) << "missing: " << LogText(line) << "\n" << Joined(run.log);
+        for (size_t at; (at = line.find(L"<dest>")) != std::wstring::npos;) line.replace(at, 6, dir);
+        const size_t over = line.find(L"<over>");
+        if (over != std::wstring::npos) line.replace(over, 6, std::to_wstring(longestPath - (MAX_PATH - 1)));
+        const size_t guid = line.find(L"<guid>");
+        const bool found = guid == std::wstring::npos
+                               ? HasLine(run.log, LogText(line))
+                               : HasLineWithGuid(run.log, LogText(line.substr(0, guid)), LogText(line.substr(guid + 6)));
+        EXPECT_TRUE(found) << "missing: " << LogText(line) << "\n" << Joined(run.log);
     }
     ExpectEnd(run, "the installation failed and was taken back", quentar::kExitFailed);
     EXPECT_EQ(Differences(before, TakeSnapshot(place_)), "");

@@ -5,8 +5,9 @@
         help.pdf (a one-page PDF), repo.jpg (a 16 x 16 JPEG), a WiX source per
         runtime package (AAC.wxs, H264.wxs, MPEG4.wxs) with the text file each
         installs, a package that refuses to install (Refusing.wxs, for tests),
-        and sample_packages.h, which tells programs what the packages leave
-        behind.
+        one that installs and asks for a restart of Windows (Restarting.wxs,
+        for tests), and sample_packages.h, which tells programs what the
+        packages leave behind.
 
     python3 make_samples.py msi --wixl WIXL --msibuild MSIBUILD SOURCE.wxs OUT.msi
         Builds one package with wixl, reproducibly: the package code is the
@@ -65,12 +66,13 @@ REDIST_UNINSTALL_SWITCH = "/uninstall"
 class Package:
     """One sample runtime package: its entry name and its fixed codes."""
 
-    def __init__(self, key, entry, title, tail, dmo=None, refuse=False):
+    def __init__(self, key, entry, title, tail, dmo=None, refuse=False, restart=False):
         self.key = key            # file stem of its WiX source
         self.entry = entry        # the payload entry name it is carried under
         self.title = title
         self.dmo = dmo            # class id of the DirectX Media Object it registers
         self.refuse = refuse      # a launch condition that never holds
+        self.restart = restart    # schedules a restart of Windows at its end
         self.upgrade_code = "6d2c4e1a-0b7f-4c55-9a31-" + tail
         self.product_code = "6d2c4e1a-0b7f-4c55-9a32-" + tail
         self.package_code = "6d2c4e1a-0b7f-4c55-9a33-" + tail
@@ -88,6 +90,8 @@ PACKAGES = [
 ]
 REFUSING = Package("Refusing", "AxisH264DecoderSetup.msi", "Sample refusing decoder", "00000000fa11", refuse=True)
 REFUSAL_MESSAGE = "This sample package refuses to install."
+RESTARTING = Package("Restarting", "AxisMPEG4DecoderSetup.msi", "Sample restarting decoder", "00000000eb07",
+                     restart=True)
 
 
 def pdf():
@@ -126,6 +130,12 @@ def wxs(p):
         registration = (f'\n              <RegistryValue Root="HKLM" '
                         f'Key="Software\\Classes\\DirectShow\\MediaObjects\\{p.dmo.strip("{}")}" Type="string" '
                         f'Value="{p.title}"/>')
+    # The installer restarts Windows at the end unless told not to
+    # (REBOOT=ReallySuppress, which msiexec's /norestart sets); it then ends
+    # with 3010.
+    sequence = ""
+    if p.restart:
+        sequence = '\n    <InstallExecuteSequence><ScheduleReboot After="InstallFinalize"/></InstallExecuteSequence>'
     return f"""<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="{p.product_code}" Name="{p.title}" Language="1033" Version="1.0.0.0"
@@ -143,7 +153,7 @@ def wxs(p):
         </Directory>
       </Directory>
     </Directory>
-    <Feature Id="Main" Level="1"><ComponentRef Id="Marker"/></Feature>
+    <Feature Id="Main" Level="1"><ComponentRef Id="Marker"/></Feature>{sequence}
   </Product>
 </Wix>
 """
@@ -196,6 +206,10 @@ def header():
     lines.append("   condition never holds, so it shows the message below and fails. */")
     lines.append(f"static const struct SamplePackage kRefusingSamplePackage = {record(REFUSING)};")
     lines.append(f"#define SAMPLE_REFUSAL_MESSAGE {wide(REFUSAL_MESSAGE)}")
+    lines.append("")
+    lines.append("/* Carried by test fixtures under the MPEG4 package's entry name: it installs")
+    lines.append("   and schedules a restart of Windows, so it ends with 3010. */")
+    lines.append(f"static const struct SamplePackage kRestartingSamplePackage = {record(RESTARTING)};")
     return "\n".join(lines) + "\n"
 
 
@@ -208,7 +222,7 @@ def make_data(out):
     os.makedirs(out, exist_ok=True)
     write(os.path.join(out, "help.pdf"), pdf(), "wb")
     write(os.path.join(out, "repo.jpg"), bytes.fromhex(JPEG_HEX), "wb")
-    for p in PACKAGES + [REFUSING]:
+    for p in PACKAGES + [REFUSING, RESTARTING]:
         write(os.path.join(out, p.installed_file), f"{p.title}: sample runtime package of the Quentar setup program.\n")
         write(os.path.join(out, f"{p.key}.wxs"), wxs(p))
     write(os.path.join(out, "sample_packages.h"), header())
