@@ -1,5 +1,6 @@
 # The two commands:
-#   make run    builds Setup.exe with the default payload and starts its wizard under Wine
+#   make run    builds Setup.exe with the default payload (the archive tool, the
+#               sample payload and Setup.exe only) and starts its wizard under Wine
 #   make test   builds everything and runs every test suite
 # Both first install what is missing (Debian packages, the i386 architecture).
 #
@@ -27,7 +28,7 @@ setup: deps
 	@scripts/make-setup.sh
 
 run: deps
-	@if [ -z "$$SETUP" ]; then scripts/build.sh native win32; fi
+	@if [ -z "$$SETUP" ]; then scripts/build.sh wizard; fi
 	@scripts/run-wizard.sh
 
 test: deps

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds the trees:  scripts/build.sh [native] [asan] [win32] [fuzz] [tool] [release]
+# Builds the trees:  scripts/build.sh [native] [asan] [win32] [fuzz] [tool] [wizard] [release]
 #   native   build/native          host build: portable core, tests, archive tool, benchmarks
 #   asan     build/native-asan     the same under address and UB sanitizers
 #   win32    build/win32           Setup.exe with the default payload, Windows tests
 #   fuzz     build/fuzz            libFuzzer targets and the corpus replay (clang)
 #   tool     build/native          only the archive tool, setup-payload
+#   wizard   build/native, build/win32
+#                                  only what make run needs: the archive tool, the
+#                                  sample payload and Setup.exe, no test suites
 #   release  build/win32-release   only Setup.exe, for make setup (scripts/make-setup.sh),
 #                                  which checks its settings first; SETUP_RELEASE_TREE moves it
 # Settings pass through the environment (see README): SETUP_VERSION,
@@ -65,6 +68,13 @@ for tree in "${@:-native win32}"; do
     case "$t" in
       native) configure_and_build build/native "" -DSETUP_BENCH=ON ;;  # benchmarks built, not run
       tool) configure_and_build build/native setup-payload -DSETUP_BENCH=ON ;;
+      wizard)
+        # The same trees as native and win32 (a later full build goes on
+        # from here), but only the targets the wizard needs.
+        configure_and_build build/native setup-payload -DSETUP_BENCH=ON
+        configure_and_build build/win32 Setup "${win32[@]}" -DSETUP_PAYLOAD_TOOL="$tool_path" \
+          -DSETUP_PAYLOAD_ARCHIVE="${SETUP_PAYLOAD_ARCHIVE:-}"
+        ;;
       asan) configure_and_build build/native-asan "" -DSETUP_SANITIZE=ON ;;
       win32)
         [ -x "$tool_path" ] || configure_and_build build/native "" -DSETUP_BENCH=ON

@@ -5,7 +5,71 @@
 # sample payload and screenshots use, the signing tool of make setup and the
 # installer compiler the benchmark compares with; on a kernel without 32-bit
 # support, qemu's i386 emulation for Wine. Idempotent; fast when all is there.
+#   scripts/install-deps.sh --print-backports-source
+# prints the package source of the backports line that it would add for that
+# emulation (taken from the machine's own Debian source), and does nothing else.
 set -euo pipefail
+
+apt_etc=${APT_ETC:-/etc/apt}
+os_release=${OS_RELEASE:-/etc/os-release}
+
+# The release's backports line, from the mirror and signing key of the Debian
+# source this machine already uses for its release (deb822 .sources files,
+# or one-line .list files), so that it works behind whatever mirror the
+# machine is given: a deb822 stanza on standard output.
+backports_source() {
+  local codename uri="" key=""
+  codename=$(. "$os_release" && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || { echo "install-deps: no VERSION_CODENAME in $os_release" >&2; return 1; }
+  local sources=()
+  for f in "$apt_etc"/sources.list.d/*.sources; do [ -f "$f" ] && sources+=("$f"); done
+  if [ ${#sources[@]} != 0 ]; then
+    # The first stanza of type deb whose suites hold the release itself.
+    read -r uri key < <(awk -v release="$codename" '
+      function flush() {
+        if (!found && deb && has_release && uri != "") { print uri, key; found = 1 }
+        deb = 0; has_release = 0; uri = ""; key = ""
+      }
+      /^[ \t]*#/ { next }
+      /^[ \t]*$/ { flush(); next }
+      {
+        field = tolower($1)
+        if (field == "types:") { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+        else if (field == "suites:") { for (i = 2; i <= NF; i++) if ($i == release) has_release = 1 }
+        else if (field == "uris:") uri = $2
+        # A key written out in the field itself spans lines: none is copied.
+        else if (field == "signed-by:") key = ($2 ~ /^-----BEGIN/) ? "" : $2
+      }
+      END { flush() }' "${sources[@]}") || true
+  fi
+  if [ -z "$uri" ]; then
+    local lists=()
+    for f in "$apt_etc"/sources.list "$apt_etc"/sources.list.d/*.list; do [ -f "$f" ] && lists+=("$f"); done
+    if [ ${#lists[@]} != 0 ]; then
+      # deb [options] URI suite components...
+      read -r uri key < <(awk -v release="$codename" '
+        $1 != "deb" { next }
+        {
+          key = ""; i = 2
+          if ($2 ~ /^\[/) {
+            for (; i <= NF; i++) {
+              if ($i ~ /^\[?signed-by=/) { key = $i; sub(/^\[?signed-by=/, "", key); sub(/\]$/, "", key) }
+              if ($i ~ /\]$/) { i++; break }
+            }
+          }
+          if ($(i + 1) == release) { print $i, key; exit }
+        }' "${lists[@]}") || true
+    fi
+  fi
+  [ -n "$uri" ] || { echo "install-deps: no Debian source for $codename in $apt_etc" >&2; return 1; }
+  printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\n' "$uri" "$codename"
+  if [ -n "$key" ]; then printf 'Signed-By: %s\n' "$key"; fi
+}
+
+if [ "${1:-}" = --print-backports-source ]; then
+  backports_source
+  exit
+fi
 
 packages=(
   build-essential cmake python3 git ca-certificates
@@ -56,12 +120,15 @@ if ! runs_i386; then
   emulator=/usr/bin/qemu-i386
   if ! "$emulator" --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
     echo "install-deps: this kernel cannot run 32-bit programs; installing qemu's i386 emulation" >&2
-    backports=/etc/apt/sources.list.d/bookworm-backports.list
-    if [ ! -f "$backports" ]; then
-      echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-backports main" | "${sudo_cmd[@]}" tee "$backports" >/dev/null
+    codename=$(. "$os_release" && echo "${VERSION_CODENAME:-}")
+    # A backports line the machine already has is used as it is.
+    if ! grep -rqsw -- "$codename-backports" "$apt_etc"/sources.list "$apt_etc"/sources.list.d/*.list \
+         "$apt_etc"/sources.list.d/*.sources; then
+      source_text=$(backports_source)
+      printf '%s\n' "$source_text" | "${sudo_cmd[@]}" tee "$apt_etc/sources.list.d/$codename-backports.sources" >/dev/null
       "${sudo_cmd[@]}" apt-get update -q
     fi
-    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user
+    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends -t "$codename-backports" qemu-user
   fi
   binfmt=/proc/sys/fs/binfmt_misc
   if [ ! -e "$binfmt/register" ]; then "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$binfmt"; fi

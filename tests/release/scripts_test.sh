@@ -3,7 +3,10 @@
 # - a checkout that was copied or moved builds again, with a word on why its
 #   trees are configured afresh, instead of CMake's cache-path error;
 # - the test run ends with the failed tests' names and their logs, and flags
-#   test names that would change between runs.
+#   test names that would change between runs;
+# - make run builds only what the wizard needs, make test everything;
+# - install-deps takes the backports line's mirror and key from the machine's
+#   own Debian source.
 # usage: scripts_test.sh TOP WORK
 set -uo pipefail
 top=$1 work=$2
@@ -62,6 +65,110 @@ grep -q "the reason it failed" "$work/logs/mixed.log" || fail "the log does not 
 TEST_LOG_DIR="$work/logs" "$top/scripts/run-tests.sh" --suite clean "$work/clean/build" >"$work/out" 2>&1 ||
     fail "run of passing tests: exit $?"
 [ "$(tail -n 1 "$work/out")" = "1 passed, 0 failed" ] || fail "end of a passing run: $(tail -n 2 "$work/out")"
+
+# ---- make run and make test -------------------------------------------------------
+# The real Makefile and build scripts over a project whose targets only leave
+# a file each: the archive tool and a native test suite, the sample payload,
+# Setup.exe and a Windows test suite. Installing packages, Wine and the
+# wizard itself are stood in for.
+checkout=$work/make
+mkdir -p "$checkout/scripts" "$checkout/cmake"
+cp "$top/Makefile" "$checkout/"
+cp "$top/scripts/build.sh" "$top/scripts/run-tests.sh" "$checkout/scripts/"
+printf '#!/bin/sh\n' >"$checkout/scripts/install-deps.sh"
+printf '#!/bin/sh\necho "the wizard starts"\n' >"$checkout/scripts/run-wizard.sh"
+printf '#!/bin/sh\nshift\nexec "$@"\n' >"$checkout/scripts/test-env.sh"
+chmod +x "$checkout/scripts/"*.sh
+: >"$checkout/cmake/mingw-i686.cmake"
+cat >"$checkout/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(Checkout NONE)
+function(made target file)
+  set(path ${CMAKE_BINARY_DIR}/${file})
+  get_filename_component(folder ${path} DIRECTORY)
+  add_custom_command(OUTPUT ${path} COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+                     COMMAND ${CMAKE_COMMAND} -E touch ${path} ${ARGN})
+  add_custom_target(${target} ALL DEPENDS ${path})
+endfunction()
+if(CMAKE_TOOLCHAIN_FILE)
+  if(NOT EXISTS "${SETUP_PAYLOAD_TOOL}")
+    message(FATAL_ERROR "configured before the archive tool was built")
+  endif()
+  made(sample_payload sample.qpk)
+  made(Setup Setup.exe DEPENDS ${CMAKE_BINARY_DIR}/sample.qpk)
+  made(win_tests win_tests.exe)
+else()
+  made(setup-payload tools/setup-payload/setup-payload)
+  made(core_tests core_tests)
+endif()
+CMAKE
+(cd "$checkout" && make run) >"$work/out" 2>&1 || fail "make run: $(cat "$work/out")"
+grep -qx "the wizard starts" "$work/out" || fail "make run did not start the wizard: $(cat "$work/out")"
+for made in native/tools/setup-payload/setup-payload win32/sample.qpk win32/Setup.exe; do
+  [ -f "$checkout/build/$made" ] || fail "make run did not build build/$made"
+done
+for unmade in native/core_tests win32/win_tests.exe; do
+  [ -e "$checkout/build/$unmade" ] && fail "make run built build/$unmade, which the wizard does not need"
+done
+(cd "$checkout" && make test) >"$work/out" 2>&1 || fail "make test: $(tail -n 20 "$work/out")"
+for made in native/core_tests win32/win_tests.exe native-asan/core_tests; do
+  [ -f "$checkout/build/$made" ] || fail "make test did not build build/$made"
+done
+
+# ---- The backports line of install-deps ----------------------------------------------
+# backports_source ETC OS_RELEASE: what install-deps would add on a machine
+# whose apt configuration is ETC.
+backports_source() {
+  APT_ETC=$1 OS_RELEASE=$2 "$top/scripts/install-deps.sh" --print-backports-source
+}
+release=$work/os-release
+printf 'ID=debian\nVERSION_CODENAME=trixie\n' >"$release"
+# deb822, the release's stanza after the security one.
+mkdir -p "$work/apt822/sources.list.d"
+cat >"$work/apt822/sources.list.d/debian.sources" <<'SOURCES'
+Types: deb
+URIs: http://security.mirror.example/debian-security
+Suites: trixie-security
+Components: main
+Signed-By: /usr/share/keyrings/security.gpg
+
+Types: deb deb-src
+# the local mirror
+URIs: http://mirror.example/debian
+Suites: trixie trixie-updates
+Components: main contrib
+Signed-By: /etc/apt/keyrings/mirror.gpg
+SOURCES
+cat >"$work/want" <<'SOURCE'
+Types: deb
+URIs: http://mirror.example/debian
+Suites: trixie-backports
+Components: main
+Signed-By: /etc/apt/keyrings/mirror.gpg
+SOURCE
+backports_source "$work/apt822" "$release" 2>&1 | diff "$work/want" - >&2 ||
+  fail "backports from a deb822 source (above: wanted, then got)"
+# One-line sources.
+mkdir -p "$work/aptlist/sources.list.d"
+cat >"$work/aptlist/sources.list" <<'SOURCES'
+# deb http://commented.example/debian trixie main
+deb-src http://mirror.example/debian trixie main
+deb [arch=amd64 signed-by=/srv/keys/archive.gpg] https://other.example/debian trixie main
+SOURCES
+cat >"$work/want" <<'SOURCE'
+Types: deb
+URIs: https://other.example/debian
+Suites: trixie-backports
+Components: main
+SOURCE
+echo "Signed-By: /srv/keys/archive.gpg" >>"$work/want"
+backports_source "$work/aptlist" "$release" 2>&1 | diff "$work/want" - >&2 ||
+  fail "backports from a one-line source (above: wanted, then got)"
+# No source of the release: said, nothing printed.
+mkdir -p "$work/aptnone/sources.list.d"
+if out=$(backports_source "$work/aptnone" "$release" 2>&1); then
+  fail "backports without a source of the release: $out"
+fi
 
 if [ $failures -ne 0 ]; then echo "$failures check(s) failed" >&2; exit 1; fi
 echo "all script checks passed"
