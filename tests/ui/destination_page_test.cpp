@@ -18,13 +18,7 @@ const std::wstring kCannotCreate = L"Unable to create path:\n";
 const std::wstring kFieldEmpty = L"The field cannot be empty";
 const std::wstring kIllegal = L"Illegal characters";
 
-// The longest destination the page takes: the longest path the installation
-// makes in it, one of the default payload's longest names ("AV2000SDK.dll",
-// "zorbelreg.exe") moved aside (a dot and 32 hexadecimal digits added), must
-// fit MAX_PATH with its terminating zero.
-constexpr size_t kLongestNameMovedAside = 13 + 33;
-constexpr size_t kMaxDestinationLength = MAX_PATH - 1 - 1 /* backslash */ - kLongestNameMovedAside;
-
+// Message 272 for a destination longer than kMaxDestinationLength.
 std::wstring TooLong(const std::wstring& path) {
     const size_t over = path.size() - kMaxDestinationLength;
     return L"The path is too long:\n" + path + L"\n\nShorten it by " + std::to_wstring(over) + L" character(s).";

@@ -27,6 +27,13 @@ inline std::vector<std::wstring> UpdateArguments() {
     return {L"/update:1", L"/wh:0", L"/exe:C:\\Apps\\Quentar\\Quentar.exe"};
 }
 
+// The longest destination that takes the default payload: the longest path
+// the installation makes in it, one of the payload's longest names
+// ("AV2000SDK.dll", "zorbelreg.exe") moved aside (a dot and 32 hexadecimal
+// digits added), must fit MAX_PATH with its terminating zero.
+constexpr size_t kLongestNameMovedAside = 13 + 33;
+constexpr size_t kMaxDestinationLength = MAX_PATH - 1 - 1 /* backslash */ - kLongestNameMovedAside;
+
 inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // For messages: UTF-16 text shown as ASCII with \u escapes.

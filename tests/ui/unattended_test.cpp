@@ -465,11 +465,7 @@ std::wstring TheDestination(const InstallPlace& place) { return place.destinatio
 std::wstring Nowhere(const InstallPlace&) { return L""; }
 std::wstring WithIllegalName(const InstallPlace& place) { return place.destination + L"\\sub\\a|b"; }
 std::wstring TooLong(const InstallPlace& place) { return place.destination + L"\\" + std::wstring(200, L'x'); }
-// One character too long for the default payload's longest names
-// ("AV2000SDK.dll", "zorbelreg.exe") moved aside (a dot and 32 hexadecimal
-// digits added) to fit MAX_PATH.
-constexpr size_t kLongestNameMovedAside = 13 + 33;
-constexpr size_t kMaxDestinationLength = MAX_PATH - 1 - 1 /* backslash */ - kLongestNameMovedAside;
+// One character too long for the default payload (kMaxDestinationLength).
 std::wstring OneTooLong(const InstallPlace& place) {
     return place.destination + L"\\" + std::wstring(kMaxDestinationLength - place.destination.size(), L'y');
 }
