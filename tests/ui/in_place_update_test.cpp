@@ -93,10 +93,10 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
 
     // The application was asked to close and did; the new executable took
     // its place, with the SDK and the companion files beside it.
-    const auto code = application.WaitForExit(ui::Duration{10000});
+    const auto code = application.WaitForExit();
     ASSERT_TRUE(code) << "the application was not closed";
     EXPECT_EQ(*code, 0u);
-    ASSERT_TRUE(wizard->WaitForPage(IDD_DONE, ui::Duration{30000})) << "on page " << wizard->CurrentPageId();
+    ASSERT_TRUE(wizard->WaitForPage(IDD_DONE)) << "on page " << wizard->CurrentPageId();
     Screenshot("229-done");
     EXPECT_EQ(FileVersionText(Exe()), UI_SAMPLE_VERSION_B);
     EXPECT_FALSE(PathExists(tmp));

@@ -30,8 +30,10 @@ namespace ui {
 
 using Duration = std::chrono::milliseconds;
 
-// Long enough for a slow Wine start; reached only when something is wrong.
-constexpr Duration kWatchdog{20000};
+// Long enough for a slow Wine start on a machine whose cores are busy with
+// other work (emulated 32-bit code under load starts a program in tens of
+// seconds); reached only when something is wrong.
+constexpr Duration kWatchdog{60000};
 
 // Calls `predicate` until it holds or `timeout` has passed; true when it held.
 // Window messages of this thread are pumped between polls.
