@@ -68,15 +68,14 @@ bool WaitUntil(const std::function<bool()>& predicate, Duration timeout) {
 bool WaitUntilSteady(const std::function<bool()>& predicate, Duration timeout) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + timeout;
-    std::optional<Clock::time_point> holdingSince;
-    int polls = 0;
+    Clock::time_point holdingSince = Clock::now();
+    int polls = 0;  // calls in a row on which the predicate held
     for (;;) {
         if (predicate()) {
-            if (!holdingSince) holdingSince = Clock::now();
+            if (polls == 0) holdingSince = Clock::now();
             ++polls;
-            if (polls >= kSteadyPolls && Clock::now() - *holdingSince >= kSteadyFor) return true;
+            if (polls >= kSteadyPolls && Clock::now() - holdingSince >= kSteadyFor) return true;
         } else {
-            holdingSince.reset();
             polls = 0;
         }
         if (Clock::now() >= deadline) return false;
