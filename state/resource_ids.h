@@ -34,6 +34,8 @@
 #define IDS_UPDATE_STILL_RUNNING 269  /* the running application has not ended */
 #define IDS_UPDATE_MOVE_FAILED   270  /* the new executable cannot take the old one's place */
 #define IDS_ALREADY_RUNNING      271  /* another setup of the product runs */
+#define IDS_DESTINATION_RIGHTS   272  /* others may change the destination: its rights will be set */
+#define IDS_DESTINATION_LINK     273  /* the destination is a junction or a symbolic link */
 
 /* Welcome page (107, 231). */
 #define IDC_VERSION_TEXT     1127

@@ -96,6 +96,12 @@ const ExpectedString kStrings[] = {
           L"the update."},
     // Another setup of the product runs.
     {271, L"Another Quentar setup is already running. Wait until it has finished, then start this one again."},
+    // The destination: others may change it, or it is a link.
+    {272, L"The permissions of the folder\n%1\nlet users other than administrators change its files.\n\nSetup will "
+          L"change these permissions so that only administrators can change the installed program. Do you want to "
+          L"continue?"},
+    {273, L"The destination is a junction or a symbolic link:\n%1\n\nChoose a folder that is not a link to another "
+          L"place."},
 };
 
 // The sixteen strings of one RT_STRING block (block n holds ids 16(n-1) .. 16n-1).
