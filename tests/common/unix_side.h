@@ -112,4 +112,13 @@ inline bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
     return printed.has_value() && ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Removes the Unix link `link` itself (Wine's RemoveDirectoryW refuses a
+// link to a folder). True when it is gone.
+inline bool RemoveUnixLink(const std::wstring& link) {
+    const std::optional<std::wstring> unixLink = UnixPath(link);
+    if (!unixLink) return false;
+    RunUnix(L"Z:\\bin\\sh", {L"-c", L"rm -f \"$0\"; echo removed", *unixLink});
+    return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace unix_side
