@@ -35,9 +35,10 @@ U16String ProgramFilesFolder() {
 }  // namespace
 
 bool DirectoryExists(const U16String& path) {
+    // The "?" of the long-path prefix is no wildcard.
     constexpr U16View kLongPathPrefix = u"\\\\?\\";
-    const size_t checkedFrom = U16View(path).substr(0, kLongPathPrefix.size()) == kLongPathPrefix ? kLongPathPrefix.size() : 0;
-    if (path.find_first_of(u"*?", checkedFrom) != U16String::npos) return false;
+    const bool prefixed = U16View(path).substr(0, kLongPathPrefix.size()) == kLongPathPrefix;
+    if (path.find_first_of(u"*?", prefixed ? kLongPathPrefix.size() : 0) != U16String::npos) return false;
     WIN32_FIND_DATAW found{};
     const UniqueFind search(Sys().FindFirstFileW(AsWide(path), &found));
     if (!search) return false;
