@@ -106,9 +106,10 @@ void ApplyArgument(const U16String& key, const U16String& value, CommandLine& li
     } else if (key == u"/dir") {
         options.directoryGiven = true;
         options.directory = value;
-        // "C:\Apps\Quentar\" names the folder "C:\Apps\Quentar"; a
-        // drive root ("C:\", three characters) keeps its backslash.
-        while (options.directory.size() > 3 && options.directory.back() == u'\\') options.directory.pop_back();
+        // "C:\Apps\Quentar\" names the folder "C:\Apps\Quentar"; the root
+        // of a full path ("C:\", "\\?\C:\") keeps its backslash.
+        const size_t root = std::max<size_t>(FullPathRootLength(options.directory), 1);
+        while (options.directory.size() > root && options.directory.back() == u'\\') options.directory.pop_back();
     } else if (key == u"/components") {
         options.componentsGiven = true;
         options.components = value;

@@ -20,7 +20,7 @@ struct SetupOptions {
     bool quiet = false;            // "/quiet": no window, no message box
     bool directoryGiven = false;   // "/dir:" was given ...
     U16String directory;           // ... with this destination folder, without
-                                   // trailing backslashes beyond a drive root
+                                   // trailing backslashes beyond its root
     bool componentsGiven = false;  // "/components:" was given ...
     U16String components;          // ... with this list (ParseComponentList)
     bool noDesktop = false;        // "/nodesktop": no desktop shortcut

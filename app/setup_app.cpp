@@ -21,6 +21,7 @@
 #include "pages/setup_done.h"
 #include "pages/setup_eula.h"
 #include "pages/setup_start.h"
+#include "platform/folder_security.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
@@ -106,8 +107,94 @@ void StartApplicationAfterWizard(const InstallState& state) {
     if (state.startApplication && !state.runPath.empty()) StartInstalledApplication(state.runPath, state.runDirectory);
 }
 
-bool TakeSetupMutex(UniqueHandle& mutex) {
-    mutex.reset(Sys().CreateMutexW(nullptr, FALSE, AsWide(kSetupMutexName)));
+namespace {
+
+// Who may open the setup program's namespace: Administrators and SYSTEM.
+constexpr char16_t kSetupNamespaceRights[] = u"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+// The private-namespace functions of kernel32, looked up at run time: older
+// systems (and Wine) lack them.
+struct NamespaceCalls {
+    using CreateBoundary = HANDLE(WINAPI*)(LPCWSTR name, ULONG flags);
+    using AddSid = BOOL(WINAPI*)(HANDLE* boundary, PSID sid);
+    using DeleteBoundary = VOID(WINAPI*)(HANDLE boundary);
+    using CreateNamespace = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES security, LPVOID boundary, LPCWSTR alias);
+    using OpenNamespace = HANDLE(WINAPI*)(LPVOID boundary, LPCWSTR alias);
+
+    CreateBoundary createBoundary = nullptr;
+    AddSid addSid = nullptr;
+    DeleteBoundary deleteBoundary = nullptr;
+    CreateNamespace createNamespace = nullptr;
+    OpenNamespace openNamespace = nullptr;
+
+    NamespaceCalls() {
+        const HMODULE kernel = Sys().GetModuleHandleW(L"kernel32.dll");
+        if (kernel == nullptr) return;
+        Find(kernel, "CreateBoundaryDescriptorW", createBoundary);
+        Find(kernel, "AddSIDToBoundaryDescriptor", addSid);
+        Find(kernel, "DeleteBoundaryDescriptor", deleteBoundary);
+        Find(kernel, "CreatePrivateNamespaceW", createNamespace);
+        Find(kernel, "OpenPrivateNamespaceW", openNamespace);
+    }
+    bool Complete() const {
+        return createBoundary != nullptr && addSid != nullptr && deleteBoundary != nullptr &&
+               createNamespace != nullptr && openNamespace != nullptr;
+    }
+
+private:
+    template <typename Function>
+    static void Find(HMODULE kernel, const char* name, Function& function) {
+        function = reinterpret_cast<Function>(reinterpret_cast<void*>(Sys().GetProcAddress(kernel, name)));
+    }
+};
+
+// The error of a call that failed, never 0.
+DWORD FailureCode(DWORD fallback) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
+// Creates the setup program's namespace, bounded by the Administrators
+// group, or opens it when another run made it. 0 and the namespace in
+// `space`, or the error.
+DWORD OpenSetupNamespace(const NamespaceCalls& calls, UniqueHandle& space) {
+    HANDLE boundary = calls.createBoundary(AsWide(kSetupNamespaceName), 0);
+    if (boundary == nullptr) return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+    // The boundary is the calls' own memory, freed by their own call.
+    struct BoundaryHolder {
+        const NamespaceCalls& calls;
+        HANDLE boundary;
+        ~BoundaryHolder() { calls.deleteBoundary(boundary); }
+    } held{calls, boundary};
+
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(administrators);
+    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize)) {
+        return FailureCode(ERROR_INVALID_SID);
+    }
+    if (!calls.addSid(&held.boundary, administrators)) return FailureCode(ERROR_INVALID_SID);
+
+    SddlDescriptor rights;
+    if (const DWORD error = rights.Parse(kSetupNamespaceRights)) return error;
+    // Made by another run: opened. A namespace gone between the two calls
+    // (its run ended) is made again, a few times.
+    DWORD error = ERROR_ALREADY_EXISTS;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        space.reset(calls.createNamespace(rights.Attributes(), held.boundary, AsWide(kSetupNamespaceName)));
+        if (space) return ERROR_SUCCESS;
+        error = FailureCode(ERROR_ACCESS_DENIED);
+        if (error != ERROR_ALREADY_EXISTS) return error;
+        space.reset(calls.openNamespace(held.boundary, AsWide(kSetupNamespaceName)));
+        if (space) return ERROR_SUCCESS;
+        error = FailureCode(ERROR_PATH_NOT_FOUND);
+        if (error != ERROR_PATH_NOT_FOUND && error != ERROR_FILE_NOT_FOUND) return error;
+    }
+    return error;
+}
+
+// Takes the mutex `name` as TakeSetupMutex describes.
+bool TakeNamedMutex(const char16_t* name, UniqueHandle& mutex) {
+    mutex.reset(Sys().CreateMutexW(nullptr, FALSE, AsWide(name)));
     const DWORD error = ::GetLastError();
     if (mutex && error == ERROR_ALREADY_EXISTS) {
         mutex.reset();
@@ -120,6 +207,29 @@ bool TakeSetupMutex(UniqueHandle& mutex) {
         TheRunLog().Write(u"no single-run check: the mutex cannot be made: " + DescribeError(error));
     }
     return true;
+}
+
+}  // namespace
+
+bool TakeSetupMutex(SetupLock& lock) {
+    lock.mutex.reset();
+    lock.space.reset();
+    const NamespaceCalls calls;
+    if (!calls.Complete()) {
+        TheRunLog().Write(U16String(u"single-run lock: ") + kSetupMutexName +
+                          u" (the system has no private namespaces)");
+        return TakeNamedMutex(kSetupMutexName, lock.mutex);
+    }
+    if (const DWORD error = OpenSetupNamespace(calls, lock.space)) {
+        TheRunLog().Write(U16String(u"single-run lock: ") + kSetupMutexName +
+                          u" (the private namespace cannot be had: " + DescribeError(error) + u")");
+        return TakeNamedMutex(kSetupMutexName, lock.mutex);
+    }
+    TheRunLog().Write(U16String(u"single-run lock: ") + kPrivateSetupMutexName +
+                      u" in the private namespace bounded by the Administrators group");
+    if (TakeNamedMutex(kPrivateSetupMutexName, lock.mutex)) return true;
+    lock.space.reset();
+    return false;
 }
 
 void OpenRunLog(const U16String& requested, const std::vector<U16String>& argv) {
@@ -196,7 +306,7 @@ BOOL CSetupApp::InitInstance() {
         Finish(SetupResult::Failed);
         return FALSE;
     }
-    if (!TakeSetupMutex(setupMutex_)) {
+    if (!TakeSetupMutex(setupLock_)) {
         const U16String text = LoadStringResource(IDS_ALREADY_RUNNING);
         if (options_.quiet) {
             UnattendedFeedback().Message(text, MB_OK | MB_ICONHAND);

@@ -15,6 +15,26 @@
 
 namespace quentar {
 
+// The lock every run of the setup program holds until it ends: the mutex,
+// and the private namespace it lives in, kept open (a namespace whose last
+// handle is closed can no longer be found by its name). A namespace handle
+// closes like any other handle.
+struct SetupLock {
+    UniqueHandle space;  // empty when the mutex has the global name
+    UniqueHandle mutex;  // empty when no mutex could be made at all
+};
+
+// Takes the setup program's lock unless another run holds it: its mutex in
+// the private namespace bounded by the Administrators group (created, or
+// opened when another run made it), or under the global name where the
+// system lacks the namespace functions or the namespace cannot be had; the
+// log says which. False when another setup runs (the mutex exists, or
+// exists and cannot even be opened); a mutex that cannot be made for another
+// reason does not stop the run (true, with `lock.mutex` empty). The
+// namespace functions are looked up in kernel32 through Sys(), and
+// CreateMutexW goes through Sys().
+bool TakeSetupMutex(SetupLock& lock);
+
 // The update fields (updateMode, updateExePath, updateExeFolder,
 // updateWindow) are the application object's own, set only by the
 // command-line parser; the sheet reads them through the same object.
@@ -43,20 +63,20 @@ private:
     void Finish(SetupResult result);
 
     SetupOptions options_;
-    UniqueHandle setupMutex_;  // held until the process ends
+    SetupLock setupLock_;  // held until the process ends
     uint32_t exitCode_ = 0;
 };
 
-// The name of the mutex every run of the setup program holds, in the global
-// namespace so that runs in other sessions (a service, a remote desktop)
+// The name of the private namespace the setup program's mutex lives in, and
+// of the boundary that limits it to the Administrators group: no other
+// account can create it, so no user can take the name before a setup runs.
+inline constexpr char16_t kSetupNamespaceName[] = u"Quentar Setup";
+// The mutex every run holds, inside that namespace ...
+inline constexpr char16_t kPrivateSetupMutexName[] = u"Quentar Setup\\Quentar Setup";
+// ... or, where the system has no private namespaces, in the global
+// namespace, so that runs in other sessions (a service, a remote desktop)
 // see it too.
 inline constexpr char16_t kSetupMutexName[] = u"Global\\Quentar Setup";
-
-// Takes the setup program's mutex into `mutex` unless another run holds it.
-// False when another setup runs (the mutex exists, or exists and cannot even
-// be opened); a mutex that cannot be made for another reason does not stop
-// the run (true, with `mutex` empty). CreateMutexW goes through Sys().
-bool TakeSetupMutex(UniqueHandle& mutex);
 
 // Opens the run's log: `requested` ("/log:"), or the default log when it is
 // empty or cannot be opened (said in the default log), then writes the run's

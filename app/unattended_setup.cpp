@@ -109,7 +109,8 @@ bool PrepareInstallation(const SetupOptions& options, InstallState& state, Insta
     }
     feedback.Log(u"destination: " + state.destinationFolder);
     const StringList missing = MissingLevels(state.destinationFolder);
-    const bool ready = MakeDestinationReady(state.destinationFolder, state, feedback, /*askFirst=*/false);
+    const bool ready =
+        MakeDestinationReady(state.destinationFolder, state, feedback, /*askFirst=*/false) == DestinationOutcome::kReady;
     for (const U16String& level : missing) {
         if (DirectoryExists(level)) AddUnique(state.installedFolders, level);
     }

@@ -27,8 +27,9 @@ namespace quentar {
 //    (IsAxisRuntimeInstalled). Nothing chosen: Installed, nothing done;
 // 3. with the application, outside an update: the destination "/dir:"
 //    or DefaultDestination(), made ready as the destination page makes it
-//    (MakeDestinationReady, created without a question; refused: Failed,
-//    and the folders it made removed again),
+//    (MakeDestinationReady: a full path only, created without a question,
+//    the rights of one that others may change set without a question, a
+//    link refused; refused: Failed, and the folders it made removed again),
 //    the program folder kDefaultProgramFolderName, a desktop shortcut unless
 //    "/nodesktop", shortcuts for all users; in an update, the folder and
 //    paths of the executable being replaced (PrefillForUpdate);

@@ -7,6 +7,7 @@
 #include "install/engine_support.h"
 #include "payload/payload_archive.h"
 #include "payload/payload_names.h"
+#include "platform/folder_security.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
@@ -76,30 +77,44 @@ bool DestinationFits(const U16String& destination, const InstallState& state, In
 }
 
 bool DirectoryExists(const U16String& path) {
-    if (path.find_first_of(u"*?") != U16String::npos) return false;
+    // The "?" of the long-path prefix is no wildcard.
+    constexpr U16View kLongPathPrefix = u"\\\\?\\";
+    const bool prefixed = U16View(path).substr(0, kLongPathPrefix.size()) == kLongPathPrefix;
+    if (path.find_first_of(u"*?", prefixed ? kLongPathPrefix.size() : 0) != U16String::npos) return false;
     WIN32_FIND_DATAW found{};
     const UniqueFind search(Sys().FindFirstFileW(AsWide(path), &found));
     if (!search) return false;
     return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool CreatePathLevels(const U16String& path) {
-    size_t separator = path.find(u'\\');
+bool CreatePathLevels(const U16String& path, StringList* made) {
+    const size_t root = FullPathRootLength(path);
+    if (root >= path.size()) return false;  // a root alone is never created
+    // The backslash that ends the root, or the first segment of another path.
+    size_t separator = root != 0 ? root - 1 : path.find(u'\\');
     if (separator == U16String::npos) return false;  // a single segment is never created
     bool created = false;
+    DWORD lastError = ERROR_SUCCESS;
     for (;;) {
         separator = path.find(u'\\', separator + 1);
         const U16String prefix = path.substr(0, separator);  // npos: the whole path
         WIN32_FIND_DATAW found{};
         const UniqueFind search(Sys().FindFirstFileW(AsWide(prefix), &found));
-        if (!search) created = Sys().CreateDirectoryW(AsWide(prefix), nullptr) != FALSE;
-        if (separator == U16String::npos) return created;
+        if (!search) {
+            lastError = CreateFolderWithRights(prefix, kInstalledProgramRights);
+            created = lastError == ERROR_SUCCESS;
+            if (created && made != nullptr) made->push_back(prefix);
+        }
+        if (separator == U16String::npos) break;
     }
+    ::SetLastError(lastError);
+    return created;
 }
 
 StringList MissingLevels(const U16String& path) {
+    const size_t root = FullPathRootLength(path);
     StringList levels;
-    for (U16String level = path; !DirectoryExists(level);) {
+    for (U16String level = path; level.size() > root && !DirectoryExists(level);) {
         const size_t separator = level.rfind(u'\\');
         if (separator == U16String::npos) break;
         levels.push_back(level);
@@ -108,19 +123,80 @@ StringList MissingLevels(const U16String& path) {
     return levels;
 }
 
-bool MakeDestinationReady(const U16String& destination, const InstallState& state, InstallFeedback& feedback,
-                          bool askFirst) {
+namespace {
+
+// An existing destination: refused when it is a link; kept when only the
+// trusted accounts can change it; else given the rights of an installed
+// program, after asking when `askFirst`.
+DestinationOutcome SecureExistingDestination(const U16String& destination, InstallFeedback& feedback,
+                                             bool askFirst) {
+    U16String found;
+    bool othersMayWrite = true;
+    const DWORD error = JudgeExistingFolder(destination, found, othersMayWrite);
+    if (error == kReparsePointEncountered) {
+        // Whatever it leads to could be changed behind the installation's back.
+        feedback.Log(u"destination " + destination + u" is a junction or a symbolic link: refused");
+        feedback.Message(FormatPositional(LoadStringResource(IDS_DESTINATION_LINK), {destination}),
+                         MB_OK | MB_ICONERROR);
+        return DestinationOutcome::kRefused;
+    }
+    if (error != ERROR_SUCCESS) {
+        feedback.Log(u"destination " + destination + u" cannot be used: " + DescribeError(error));
+        feedback.Message(FormatPositional(LoadStringResource(IDS_PATH_CREATE_FAILED), {destination}),
+                         MB_OK | MB_ICONERROR);
+        return DestinationOutcome::kRefused;
+    }
+    const U16String foundText = found.empty() ? U16String(u"(cannot be read)") : found;
+    if (!othersMayWrite) {
+        feedback.Log(u"rights found on " + destination + u": " + foundText +
+                     u"; only administrators can change it: left as they are");
+        return DestinationOutcome::kReady;
+    }
+    feedback.Log(u"rights found on " + destination + u": " + foundText + u"; others may change it");
+    if (askFirst) {
+        const U16String question = FormatPositional(LoadStringResource(IDS_DESTINATION_RIGHTS), {destination});
+        if (feedback.Message(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+            feedback.Log(u"rights of " + destination + u" left as they are: another folder is to be chosen");
+            return DestinationOutcome::kDeclined;
+        }
+    }
+    if (const DWORD setError = ApplyRights(destination, kInstalledProgramRights)) {
+        feedback.Log(u"rights cannot be set on " + destination + u": " + DescribeError(setError));
+        feedback.Message(FormatPositional(LoadStringResource(IDS_PATH_CREATE_FAILED), {destination}),
+                         MB_OK | MB_ICONERROR);
+        return DestinationOutcome::kRefused;
+    }
+    feedback.Log(u"rights set on " + destination + u": " + kInstalledProgramRights);
+    return DestinationOutcome::kReady;
+}
+
+}  // namespace
+
+DestinationOutcome MakeDestinationReady(const U16String& destination, const InstallState& state,
+                                        InstallFeedback& feedback, bool askFirst) {
+    const U16String cannotCreate = FormatPositional(LoadStringResource(IDS_PATH_CREATE_FAILED), {destination});
+    // A relative path names another folder from every current folder, and
+    // the uninstall record would keep it so.
+    if (!IsFullPath(destination)) {
+        feedback.Log(u"destination " + destination +
+                     u" is not a full path (a drive letter, a colon and a backslash, or \\\\server\\share)");
+        feedback.Message(cannotCreate, MB_OK | MB_ICONERROR);
+        return DestinationOutcome::kRefused;
+    }
     // Too long to hold the installed files: said at once, and nothing is
     // created (Windows would make only the outer levels of such a path).
-    if (!DestinationFits(destination, state, feedback)) return false;
-    if (DirectoryExists(destination)) return true;
-    const U16String cannotCreate = FormatPositional(LoadStringResource(IDS_PATH_CREATE_FAILED), {destination});
+    if (!DestinationFits(destination, state, feedback)) return DestinationOutcome::kRefused;
+    if (DirectoryExists(destination)) return SecureExistingDestination(destination, feedback, askFirst);
     if (askFirst) {
         const U16String question = FormatPositional(LoadStringResource(IDS_PATH_MISSING), {destination});
-        if (feedback.Message(question, MB_YESNOCANCEL | MB_ICONQUESTION) != IDYES) return false;
+        if (feedback.Message(question, MB_YESNOCANCEL | MB_ICONQUESTION) != IDYES) return DestinationOutcome::kRefused;
     }
-    const bool created = CreatePathLevels(destination);
+    StringList made;
+    const bool created = CreatePathLevels(destination, &made);
     const DWORD error = ::GetLastError();
+    for (const U16String& level : made) {
+        feedback.Log(u"folder created: " + level + u" with rights " + kInstalledProgramRights);
+    }
     if (!DirectoryExists(destination)) {
         const bool inTheWay = Sys().GetFileAttributesW(AsWide(destination)) != INVALID_FILE_ATTRIBUTES;
         feedback.Log(u"destination " + destination + u" is not a folder: " +
@@ -128,9 +204,22 @@ bool MakeDestinationReady(const U16String& destination, const InstallState& stat
                       : created ? U16String(u"it was not found after its creation")
                                 : DescribeError(error)));
         feedback.Message(cannotCreate, MB_OK | MB_ICONERROR);
-        return false;
+        return DestinationOutcome::kRefused;
+    }
+    // Made by somebody else between the search and the creation: judged
+    // like any folder found there.
+    if (made.empty() || made.back() != destination) {
+        return SecureExistingDestination(destination, feedback, askFirst);
     }
     feedback.Log(u"destination created: " + destination);
+    return DestinationOutcome::kReady;
+}
+
+bool TakeOverIdenticalFile(const U16String& path, InstallFeedback& feedback) {
+    if (const DWORD error = InheritRights(path)) {
+        feedback.Log(u"the rights of " + path + u" cannot be reset: " + DescribeError(error) + u"; written anew");
+        return false;
+    }
     return true;
 }
 

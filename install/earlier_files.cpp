@@ -7,19 +7,6 @@
 #include "install/uninstall_record.h"
 
 namespace quentar {
-namespace {
-
-// "C:\..." or "\\server\...": a path that names the same file whatever the
-// current folder. A record written by this program lists only such paths.
-bool IsFullPath(U16View path) {
-    const bool drive = path.size() >= 3 && ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')) &&
-                       path[1] == u':' && path[2] == u'\\';
-    const bool unc = path.size() >= 3 && path[0] == u'\\' && path[1] == u'\\';
-    return drive || unc;
-}
-
-}  // namespace
-
 void TakeBackEarlierFiles(InstallState& state, InstallFeedback& feedback) {
     const std::vector<InstallationRecord> records = RecordsOfFolder(state.destinationFolder);
     if (records.empty()) return;
@@ -27,6 +14,8 @@ void TakeBackEarlierFiles(InstallState& state, InstallFeedback& feedback) {
     StringList seen;  // each file once, also when two records list it
     for (const InstallationRecord& record : records) {
         for (const U16String& file : record.files) {
+            // A record written by this program lists only full paths, which
+            // name the same file whatever the current folder (IsFullPath).
             if (!IsFullPath(file) || ContainsIgnoreAsciiCase(state.installedFiles, file) || !AddUnique(seen, file)) {
                 continue;
             }

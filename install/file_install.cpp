@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "install/destination.h"
 #include "install/engine_support.h"
 #include "payload/payload_archive.h"
 #include "platform/module_text.h"
@@ -244,7 +245,7 @@ bool InstallEntryFile(InstallState& state, U16View entryName, InstallFeedback& f
     const PayloadEntry entry = FindEntry(entryName, state);
     if (!entry) return true;
     const U16String path = JoinPath(state.destinationFolder, entryName);
-    if (IsSameContent(path, entry.Data(), entry.FileSizeLow())) {
+    if (IsSameContent(path, entry.Data(), entry.FileSizeLow()) && TakeOverIdenticalFile(path, feedback)) {
         AddUnique(state.installedFolders, state.destinationFolder);
         AddUnique(state.installedFiles, path);
         AddUnique(state.keptFiles, path);

@@ -98,8 +98,18 @@ LRESULT CSetupDest::OnWizardNext() {
     state.destinationFolder = destination;
 
     WizardFeedback feedback(sheet->GetSafeHwnd());
-    if (!MakeDestinationReady(destination, state, feedback, true)) return kStayOnPage;
-    return CSetupPage::OnWizardNext();
+    switch (MakeDestinationReady(destination, state, feedback, true)) {
+        case DestinationOutcome::kReady:
+            return CSetupPage::OnWizardNext();
+        case DestinationOutcome::kDeclined:
+            // The user keeps the folder's rights: another folder is to be
+            // chosen.
+            SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(destinationField.GetSafeHwnd()), TRUE);
+            return kStayOnPage;
+        case DestinationOutcome::kRefused:
+            break;
+    }
+    return kStayOnPage;
 }
 
 }  // namespace quentar

@@ -1,7 +1,8 @@
 // The destination page: the program folder (Start-menu group), the
 // destination folder and the desktop shortcut. Next checks both texts, offers
-// to create a missing destination level by level and stores the answers in
-// the install state.
+// to create a missing destination level by level, asks before the rights of
+// one that others may change are set, and stores the answers in the install
+// state.
 #pragma once
 
 #include "wizard/setup_page.h"

@@ -55,6 +55,29 @@ U16String FreshHexName() {
     return text;
 }
 
+// Sets the owner (when the text names one) and the DACL of the SDDL text
+// `rights` on `path`; `protection` (PROTECTED_ or
+// UNPROTECTED_DACL_SECURITY_INFORMATION) says whether the DACL also takes
+// what the parent passes on. 0 or the error.
+DWORD SetRights(const U16String& path, U16View rights, SECURITY_INFORMATION protection) {
+    SddlDescriptor descriptor;
+    if (const DWORD error = descriptor.Parse(rights)) return error;
+    PSID owner = nullptr;
+    BOOL ownerDefaulted = FALSE;
+    PACL dacl = nullptr;
+    BOOL daclPresent = FALSE;
+    BOOL daclDefaulted = FALSE;
+    if (!::GetSecurityDescriptorOwner(descriptor.get(), &owner, &ownerDefaulted) ||
+        !::GetSecurityDescriptorDacl(descriptor.get(), &daclPresent, &dacl, &daclDefaulted) || !daclPresent) {
+        return ERROR_INVALID_SECURITY_DESCR;
+    }
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | protection;
+    if (owner != nullptr) what |= OWNER_SECURITY_INFORMATION;
+    std::vector<wchar_t> name(path.begin(), path.end());
+    name.push_back(L'\0');
+    return Sys().SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, owner, nullptr, dacl, nullptr);
+}
+
 U16String WithoutTrailingBackslash(U16String path) {
     // "C:\" keeps its backslash: without it, it would name the drive's
     // current folder.
@@ -104,22 +127,7 @@ DWORD CreateFolderWithRights(const U16String& path, U16View rights) {
 }
 
 DWORD ApplyRights(const U16String& path, U16View rights) {
-    SddlDescriptor descriptor;
-    if (const DWORD error = descriptor.Parse(rights)) return error;
-    PSID owner = nullptr;
-    BOOL ownerDefaulted = FALSE;
-    PACL dacl = nullptr;
-    BOOL daclPresent = FALSE;
-    BOOL daclDefaulted = FALSE;
-    if (!::GetSecurityDescriptorOwner(descriptor.get(), &owner, &ownerDefaulted) ||
-        !::GetSecurityDescriptorDacl(descriptor.get(), &daclPresent, &dacl, &daclDefaulted) || !daclPresent) {
-        return ERROR_INVALID_SECURITY_DESCR;
-    }
-    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    if (owner != nullptr) what |= OWNER_SECURITY_INFORMATION;
-    std::vector<wchar_t> name(path.begin(), path.end());
-    name.push_back(L'\0');
-    return Sys().SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, owner, nullptr, dacl, nullptr);
+    return SetRights(path, rights, PROTECTED_DACL_SECURITY_INFORMATION);
 }
 
 DWORD ReadRights(const U16String& path, U16String& sddl) {
@@ -132,6 +140,12 @@ DWORD ReadRights(const U16String& path, U16String& sddl) {
     const UniqueLocal held(descriptor);
     sddl = DescriptorText(descriptor);
     return sddl.empty() ? ERROR_INVALID_SECURITY_DESCR : ERROR_SUCCESS;
+}
+
+DWORD InheritRights(const U16String& path) {
+    // An empty DACL that is not protected: the system fills it with what the
+    // folder passes on.
+    return SetRights(path, u"O:BAD:", UNPROTECTED_DACL_SECURITY_INFORMATION);
 }
 
 bool OthersMayWrite(PSECURITY_DESCRIPTOR descriptor, PSID installingUser) {
@@ -177,21 +191,13 @@ PSID ProcessAccount::Sid() const {
     return memory_ ? static_cast<const TOKEN_USER*>(memory_.get())->User.Sid : nullptr;
 }
 
-DWORD EnsureAdministratorsOnlyFolder(const U16String& path, FolderRights* rights) {
-    FolderRights outcome;
-    DWORD attributes = Sys().GetFileAttributesW(AsWide(path));
+DWORD JudgeExistingFolder(const U16String& path, U16String& found, bool& othersMayWrite) {
+    found.clear();
+    othersMayWrite = true;
+    const DWORD attributes = Sys().GetFileAttributesW(AsWide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = CreateFolderWithRights(path, kAdministratorsOnlyRights);
-        if (error == ERROR_SUCCESS) {
-            outcome.created = true;
-            outcome.set = kAdministratorsOnlyRights;
-            if (rights != nullptr) *rights = outcome;
-            return ERROR_SUCCESS;
-        }
-        // Made by somebody else in the meantime: judged below like any
-        // folder found there.
-        attributes = Sys().GetFileAttributesW(AsWide(path));
-        if (attributes == INVALID_FILE_ATTRIBUTES) return error;
+        const DWORD error = ::GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kReparsePointEncountered;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
@@ -201,10 +207,31 @@ DWORD EnsureAdministratorsOnlyFolder(const U16String& path, FolderRights* rights
         Sys().GetNamedSecurityInfoW(AsWide(path), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                     nullptr, nullptr, nullptr, nullptr, &descriptor);
     const UniqueLocal held(descriptor);
-    if (readError == ERROR_SUCCESS) outcome.found = DescriptorText(descriptor);
-    const ProcessAccount user;
     // Rights that cannot be read cannot be trusted either.
-    if (readError != ERROR_SUCCESS || OthersMayWrite(descriptor, user.Sid())) {
+    if (readError != ERROR_SUCCESS) return ERROR_SUCCESS;
+    found = DescriptorText(descriptor);
+    const ProcessAccount user;
+    othersMayWrite = OthersMayWrite(descriptor, user.Sid());
+    return ERROR_SUCCESS;
+}
+
+DWORD EnsureAdministratorsOnlyFolder(const U16String& path, FolderRights* rights) {
+    FolderRights outcome;
+    if (Sys().GetFileAttributesW(AsWide(path)) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = CreateFolderWithRights(path, kAdministratorsOnlyRights);
+        if (error == ERROR_SUCCESS) {
+            outcome.created = true;
+            outcome.set = kAdministratorsOnlyRights;
+            if (rights != nullptr) *rights = outcome;
+            return ERROR_SUCCESS;
+        }
+        // Made by somebody else in the meantime: judged below like any
+        // folder found there.
+        if (Sys().GetFileAttributesW(AsWide(path)) == INVALID_FILE_ATTRIBUTES) return error;
+    }
+    bool othersMayWrite = true;
+    if (const DWORD error = JudgeExistingFolder(path, outcome.found, othersMayWrite)) return error;
+    if (othersMayWrite) {
         if (const DWORD error = ApplyRights(path, kAdministratorsOnlyRights)) return error;
         outcome.changed = true;
         outcome.set = kAdministratorsOnlyRights;

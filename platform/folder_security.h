@@ -66,6 +66,11 @@ DWORD ApplyRights(const U16String& path, U16View rights);
 // The owner and DACL of `path`, as SDDL text. 0 or the error.
 DWORD ReadRights(const U16String& path, U16String& sddl);
 
+// Gives the existing file `path` the owner Administrators and only the rights
+// its folder passes on to it: whatever was set on the file itself is
+// dropped. 0 or the error.
+DWORD InheritRights(const U16String& path);
+
 // Whether a descriptor lets anybody but the trusted accounts change what it
 // guards: its owner, or an ACE that allows writing, appending, deleting
 // (the object or a child), changing the permissions or taking ownership, for
@@ -92,6 +97,15 @@ struct FolderRights {
     U16String found;       // SDDL read before (an existing folder), or empty
     U16String set;         // SDDL applied (made or reset with), or empty
 };
+
+// Judges the existing folder `path` before it is trusted: 0 when it is a
+// folder, with its rights as SDDL in `found` (empty when they cannot be read)
+// and whether anybody but the trusted accounts may change it in
+// `othersMayWrite` (OthersMayWrite with this process's account; rights that
+// cannot be read count as writable). kReparsePointEncountered for a junction
+// or symbolic link, ERROR_DIRECTORY for a file, or the error of reading its
+// attributes; nothing is read behind a link.
+DWORD JudgeExistingFolder(const U16String& path, U16String& found, bool& othersMayWrite);
 
 // Makes `path` a folder that only Administrators and SYSTEM can write: made
 // with kAdministratorsOnlyRights when missing (its parent must exist); an

@@ -35,6 +35,8 @@
 #define IDS_UPDATE_MOVE_FAILED   270  /* the new executable cannot take the old one's place */
 #define IDS_ALREADY_RUNNING      271  /* another setup of the product runs */
 #define IDS_PATH_TOO_LONG        272  /* the destination cannot hold the installed files' paths */
+#define IDS_DESTINATION_RIGHTS   273  /* others may change the destination: its rights will be set */
+#define IDS_DESTINATION_LINK     274  /* the destination is a junction or a symbolic link */
 
 /* Welcome page (107, 231). */
 #define IDC_VERSION_TEXT     1127

@@ -63,6 +63,48 @@ U16String JoinPath(U16View folder, U16View name) {
     return out;
 }
 
+namespace {
+
+bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+// "X:\" at the start of `path`: 3, else 0.
+size_t DriveRootLength(U16View path) {
+    return path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == u':' && path[2] == u'\\' ? 3 : 0;
+}
+
+// "server\share", and the backslash after it when there is one, at the start
+// of `path` (what follows the two backslashes of a share's name): its length,
+// or 0 when either name is empty. A server named "." or "?" is the device or
+// the long-path prefix of a mistyped path, not a server.
+size_t ShareRootLength(U16View path) {
+    const size_t serverEnd = path.find(u'\\');
+    if (serverEnd == 0 || serverEnd == U16View::npos) return 0;
+    const U16View server = path.substr(0, serverEnd);
+    if (server == u"." || server == u"?") return 0;
+    const size_t shareEnd = std::min(path.find(u'\\', serverEnd + 1), path.size());
+    if (shareEnd == serverEnd + 1) return 0;
+    return shareEnd < path.size() ? shareEnd + 1 : shareEnd;
+}
+
+}  // namespace
+
+size_t FullPathRootLength(U16View path) {
+    constexpr U16View kLongPathPrefix = u"\\\\?\\";
+    constexpr U16View kLongShare = u"UNC\\";
+    constexpr U16View kShare = u"\\\\";
+    if (path.substr(0, kLongPathPrefix.size()) == kLongPathPrefix) {
+        const U16View rest = path.substr(kLongPathPrefix.size());
+        if (const size_t drive = DriveRootLength(rest)) return kLongPathPrefix.size() + drive;
+        if (!EqualsIgnoreAsciiCase(rest.substr(0, kLongShare.size()), kLongShare)) return 0;
+        const size_t share = ShareRootLength(rest.substr(kLongShare.size()));
+        return share != 0 ? kLongPathPrefix.size() + kLongShare.size() + share : 0;
+    }
+    if (const size_t drive = DriveRootLength(path)) return drive;
+    if (path.substr(0, kShare.size()) != kShare) return 0;
+    const size_t share = ShareRootLength(path.substr(kShare.size()));
+    return share != 0 ? kShare.size() + share : 0;
+}
+
 U16String FormatPositional(U16View format, const std::vector<U16String>& args) {
     U16String out;
     out.reserve(format.size());

@@ -47,6 +47,16 @@ bool AddUnique(StringList& list, U16View item);
 // already ends with one.
 U16String JoinPath(U16View folder, U16View name);
 
+// The length of the root of a full path, 0 when `path` is not one. A full
+// path starts with a drive letter, a colon and a backslash ("C:\", root
+// length 3) or names a share ("\\server\share", its backslash after the
+// share included when there is one); either may follow the "\\?\" prefix
+// ("\\?\C:\", "\\?\UNC\server\share"). Relative paths, paths relative to a
+// drive's current folder ("C:Quentar"), to the current drive ("\Quentar"),
+// device paths ("\\.\") and shares without a name are not full.
+size_t FullPathRootLength(U16View path);
+inline bool IsFullPath(U16View path) { return FullPathRootLength(path) != 0; }
+
 // Positional formatting: "%1".."%9" are replaced by args[0..8]; a "%" not
 // followed by a digit naming a given argument is kept as it is.
 U16String FormatPositional(U16View format, const std::vector<U16String>& args);

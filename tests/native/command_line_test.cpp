@@ -157,6 +157,9 @@ const OptionsCase kOptionCases[] = {
     // drive root keeps its own.
     {"dir_trailing_backslashes", {u"/dir:C:\\Apps\\Q\\\\"}, Options(false, u"C:\\Apps\\Q", nullptr, false, false, u"")},
     {"dir_drive_root", {u"/dir:C:\\"}, Options(false, u"C:\\", nullptr, false, false, u"")},
+    {"dir_long_path_drive_root", {u"/dir:\\\\?\\C:\\\\"}, Options(false, u"\\\\?\\C:\\", nullptr, false, false, u"")},
+    {"dir_share_trailing_backslash", {u"/dir:\\\\server\\share\\Q\\"},
+     Options(false, u"\\\\server\\share\\Q", nullptr, false, false, u"")},
     {"dir_empty_is_given", {u"/dir:"}, Options(false, u"", nullptr, false, false, u"")},
     {"dir_later_wins", {u"/dir:C:\\A", u"/dir:D:\\B"}, Options(false, u"D:\\B", nullptr, false, false, u"")},
     {"components", {u"/components:app,axis"}, Options(false, nullptr, u"app,axis", false, false, u"")},

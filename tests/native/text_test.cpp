@@ -44,6 +44,43 @@ TEST(TextRules, JoinPathPutsOneBackslash) {
     EXPECT_EQ(JoinPath(u"", u"Quentar.exe"), u"Quentar.exe");
 }
 
+// The root of each full path, and the paths that are not full (0).
+TEST(TextRules, FullPathRootLengthTellsFullPathsFromTheRest) {
+    const struct {
+        const char16_t* path;
+        size_t root;
+    } cases[] = {
+        {u"C:\\Quentar", 3},
+        {u"c:\\", 3},
+        {u"\\\\server\\share\\Quentar", 15},
+        {u"\\\\server\\share", 14},
+        {u"\\\\?\\C:\\Quentar", 7},
+        {u"\\\\?\\UNC\\server\\share\\Quentar", 21},
+        {u"\\\\?\\unc\\server\\share", 20},
+        {u"Quentar", 0},
+        {u".\\Quentar", 0},
+        {u"..\\Quentar", 0},
+        {u"C:Quentar", 0},
+        {u"C:", 0},
+        {u"\\Quentar", 0},
+        {u"1:\\Quentar", 0},
+        {u"C:/Quentar", 0},
+        {u"\\\\server", 0},
+        {u"\\\\server\\", 0},
+        {u"\\\\server\\\\Quentar", 0},
+        {u"\\\\\\share\\Quentar", 0},
+        {u"\\\\.\\C:\\Quentar", 0},
+        {u"\\\\?\\Quentar", 0},
+        {u"\\\\?\\UNC\\server", 0},
+        {u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1", 0},
+        {u"", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FullPathRootLength(c.path), c.root) << ToUtf8(c.path);
+        EXPECT_EQ(IsFullPath(c.path), c.root != 0) << ToUtf8(c.path);
+    }
+}
+
 TEST(TextRules, FormatPositionalFillsNumberedArguments) {
     EXPECT_EQ(FormatPositional(u"Unable to create file %1\n%2", {u"C:\\a.dll", u"Access is denied."}),
               u"Unable to create file C:\\a.dll\nAccess is denied.");

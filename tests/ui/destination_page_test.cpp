@@ -3,9 +3,12 @@
 // creates on request, and choosing the folder with Browse.
 #include <shlobj.h>
 
+#include "destination_forms.h"
 #include "install_support.h"
 #include "page_walk.h"
+#include "run_log_reader.h"
 #include "sample_packages.h"
+#include "tests/common/unix_side.h"
 
 namespace ui_test {
 namespace {
@@ -17,6 +20,12 @@ const std::wstring kQuestionEnd = L"\n\nWoud you like to create it?";
 const std::wstring kCannotCreate = L"Unable to create path:\n";
 const std::wstring kFieldEmpty = L"The field cannot be empty";
 const std::wstring kIllegal = L"Illegal characters";
+const std::wstring kRightsStart = L"The permissions of the folder\n";
+const std::wstring kRightsEnd =
+    L"\nlet users other than administrators change its files.\n\nSetup will change these permissions so that only "
+    L"administrators can change the installed program. Do you want to continue?";
+const std::wstring kLinkStart = L"The destination is a junction or a symbolic link:\n";
+const std::wstring kLinkEnd = L"\n\nChoose a folder that is not a link to another place.";
 
 // Message 272 for a destination longer than kMaxDestinationLength.
 std::wstring TooLong(const std::wstring& path) {
@@ -39,7 +48,9 @@ void RemoveTree(const std::wstring& path) {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
             const std::wstring child = path + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                unix_side::RemoveUnixLink(child);  // the link, never what it leads to
+            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);
             } else {
                 ::DeleteFileW(child.c_str());
@@ -72,6 +83,7 @@ protected:
     }
 
     std::wstring Existing() const { return root_ + L"\\Existing"; }
+    std::wstring Link() const { return root_ + L"\\Link"; }
     std::wstring AFile() const { return root_ + L"\\afile.txt"; }
 
     // A path below root_\<under> of exactly `length` characters.
@@ -97,7 +109,8 @@ protected:
             ASSERT_TRUE(box) << "no box; expected \"" << Narrow(expected.text) << "\"";
             EXPECT_EQ(Narrow(box->Text()), Narrow(expected.text));
             EXPECT_EQ(Narrow(box->Caption()), "Setup");
-            const bool question = expected.text.compare(0, kQuestionStart.size(), kQuestionStart) == 0;
+            const bool question = expected.text.compare(0, kQuestionStart.size(), kQuestionStart) == 0 ||
+                                  expected.text.compare(0, kRightsStart.size(), kRightsStart) == 0;
             EXPECT_EQ(box->HasButton(IDYES), question);
             EXPECT_EQ(box->HasButton(IDNO), question);
             EXPECT_EQ(box->HasButton(IDOK), !question);
@@ -111,6 +124,7 @@ protected:
     }
 
     static std::wstring Question(const std::wstring& path) { return kQuestionStart + path + kQuestionEnd; }
+    static std::wstring RightsQuestion(const std::wstring& path) { return kRightsStart + path + kRightsEnd; }
 
     std::wstring root_;
 };
@@ -175,6 +189,9 @@ TEST_F(DestinationPage, NextRefusesWithTheMessageAndFocusOfEachCase) {
         ::CreateDirectoryW(existingTooLong.substr(0, at).c_str(), nullptr);
     }
     ASSERT_TRUE(::CreateDirectoryW(existingTooLong.c_str(), nullptr)) << "error " << ::GetLastError();
+    // A Unix link stands for a junction or symbolic link: Wine shows it as
+    // a folder that is a reparse point.
+    ASSERT_TRUE(unix_side::MakeUnixLink(Existing(), Link()));
 
     struct Case {
         const char* name;
@@ -218,6 +235,7 @@ TEST_F(DestinationPage, NextRefusesWithTheMessageAndFocusOfEachCase) {
          {root_ + L"\\Long"}},
         {"an existing folder too long", L"Quentar 2009", existingTooLong, {{TooLong(existingTooLong), IDOK}},
          IDC_DESKTOP_BOX, {}},
+        {"a symbolic link", L"Quentar 2009", Link(), {{kLinkStart + Link() + kLinkEnd, IDOK}}, IDC_DESKTOP_BOX, {}},
     };
 
     for (const Case& c : cases) {
@@ -242,6 +260,7 @@ TEST_F(DestinationPage, NextRefusesWithTheMessageAndFocusOfEachCase) {
     }
     EXPECT_TRUE(IsFolder(Existing()));
     EXPECT_FALSE(IsFolder(AFile()));
+    EXPECT_FALSE(Exists(Existing() + L"\\Quentar.exe")) << "written behind the link";
     Screenshot("still-here");
 }
 
@@ -271,6 +290,78 @@ TEST_F(DestinationPage, AnExistingFolderPassesWithoutAQuestion) {
     // A question would hold the wizard on this page until answered.
     EXPECT_TRUE(wizard->WaitForPage(IDD_PROGRESS)) << "on page " << wizard->CurrentPageId();
     LeaveAtTheProgressPage(Process());
+}
+
+// Only a full path is taken: any other form is refused at once (212), a
+// full one that is missing is offered to be made (211), and an existing one
+// written with the long-path prefix is taken as it is. The same table is
+// run with "/dir:" (unattended_test.cpp).
+TEST_F(DestinationPage, OnlyFullPathsAreTakenWhateverTheirForm) {
+    auto wizard = OpenAt(IDD_DESTINATION);
+    ASSERT_TRUE(wizard);
+    for (const DestinationForm& form : DestinationForms(Existing())) {
+        SCOPED_TRACE(form.name);
+        ASSERT_TRUE(wizard->SetText(IDC_DESTINATION, form.path));
+        ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+        if (!form.full) {
+            ExpectBoxes({{kCannotCreate + form.path, IDOK}});
+            EXPECT_FALSE(Exists(form.path)) << "made relative to the current folder";
+        } else if (!Exists(form.path)) {
+            ExpectBoxes({{Question(form.path), IDCANCEL}});
+        } else {
+            // An existing folder passes: the last case, as the wizard moves on.
+            EXPECT_TRUE(wizard->WaitForPage(IDD_PROGRESS)) << "on page " << wizard->CurrentPageId();
+            LeaveAtTheProgressPage(Process());
+            return;
+        }
+        if (HasFatalFailure()) return;
+        EXPECT_TRUE(wizard->WaitForPage(IDD_DESTINATION));
+    }
+    ADD_FAILURE() << "no form moved the wizard on";
+}
+
+// An existing destination that others may change: the question first; No
+// keeps its rights and returns to the destination; Yes gives it the rights
+// of an installed program, which the log names, and the wizard moves on.
+TEST_F(DestinationPage, AFolderOthersMayChangeGetsProgramRightsOnlyAfterYes) {
+    const std::wstring log = FreshLogPath("destination-rights");
+    auto wizard = OpenAt(IDD_DESTINATION, UI_SETUP_EXE, {L"/log:" + log});
+    ASSERT_TRUE(wizard);
+    const std::wstring shared = Existing();
+    ASSERT_TRUE(MakeWritableForEverybody(shared));
+    ASSERT_EQ(unix_side::UnixMode(shared), 0777u);
+
+    ASSERT_TRUE(wizard->SetText(IDC_DESTINATION, shared));
+    ASSERT_TRUE(wizard->Focus(IDC_DESKTOP_BOX));
+    ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+    ExpectBoxes({{RightsQuestion(shared), IDNO}});
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(wizard->Activate());
+    EXPECT_TRUE(ui::WaitUntil([&] { return wizard->HasFocus(IDC_DESTINATION); }))
+        << "focus on " << ::GetDlgCtrlID(wizard->FocusedWindow());
+    EXPECT_EQ(wizard->CurrentPageId(), IDD_DESTINATION);
+    EXPECT_EQ(unix_side::UnixMode(shared), 0777u) << "the rights changed after No";
+
+    ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+    ExpectBoxes({{RightsQuestion(shared), IDYES}}, Then::kMoveOn);
+    EXPECT_TRUE(wizard->WaitForPage(IDD_PROGRESS)) << "on page " << wizard->CurrentPageId();
+    const DWORD id = Process().Id();
+    LeaveAtTheProgressPage(Process());
+
+    const std::vector<std::string> lines = LinesOf(ReadLog(log).value_or(std::vector<LogLine>{}), id);
+    const std::string path = Utf8(shared);
+    EXPECT_TRUE(HasLineStartingWith(lines, "rights found on " + path + ": ")) << Joined(lines);
+    EXPECT_TRUE(HasLine(lines, "rights of " + path + " left as they are: another folder is to be chosen"))
+        << Joined(lines);
+    EXPECT_TRUE(HasLine(lines, "rights set on " + path +
+                                   ": O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"))
+        << Joined(lines);
+    // Wine maps the new DACL to mode bits: nobody else may write any more.
+    // (The group keeps the bits Wine derives from the account's own ACEs.)
+    const std::optional<unsigned> after = unix_side::UnixMode(shared);
+    ASSERT_TRUE(after) << "the Unix mode cannot be read";
+    EXPECT_EQ(*after & 02, 0u) << "mode " << std::oct << *after;
+    ::DeleteFileW(log.c_str());
 }
 
 // The browse dialog of the system: a "#32770" window of the setup process

@@ -1,11 +1,15 @@
 #include "install_support.h"
 
+#include <aclapi.h>
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cwctype>
+
+#include "tests/common/unix_side.h"
 
 namespace ui_test {
 
@@ -163,6 +167,12 @@ std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
 }
 
 void DeleteTree(const std::wstring& folder) {
+    // A link goes as a link: what it leads to is not the test's to delete.
+    const DWORD own = ::GetFileAttributesW(folder.c_str());
+    if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        unix_side::RemoveUnixLink(folder);
+        return;
+    }
     for (const std::wstring& name : FolderEntries(folder)) {
         const std::wstring path = folder + L"\\" + name;
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -175,6 +185,22 @@ void DeleteTree(const std::wstring& folder) {
     }
     ::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::RemoveDirectoryW(folder.c_str());
+}
+
+bool MakeWritableForEverybody(const std::wstring& folder) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                                nullptr)) {
+        return false;
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    const DWORD error = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                                DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+    ::LocalFree(descriptor);
+    return error == ERROR_SUCCESS;
 }
 
 const std::vector<PayloadFile>& InstalledPayloadFiles() {

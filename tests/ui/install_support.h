@@ -38,6 +38,10 @@ bool PathExists(const std::wstring& path);
 void DeleteTree(const std::wstring& folder);
 // Names of the entries of a folder, "." and ".." left out.
 std::vector<std::wstring> FolderEntries(const std::wstring& folder);
+// Gives `folder` a DACL that lets everybody change it. Wine makes that mode
+// 0777 and reads the folder back as writable by Everyone: a folder that
+// others may change, for real.
+bool MakeWritableForEverybody(const std::wstring& folder);
 
 // The files the default payload installs, in the order the installation
 // writes them, with the sample files of the build tree they were packed from.

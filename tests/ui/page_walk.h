@@ -8,11 +8,12 @@ namespace ui_test {
 
 class PageWalkTest : public UiTest {
 protected:
-    // Starts `exe` (a normal installation) and walks to `templateId`
-    // (IDD_LICENSE or IDD_DESTINATION). Nothing when a step failed; the
-    // failure is recorded.
-    std::optional<ui::Wizard> OpenAt(int templateId, const std::wstring& exe = UI_SETUP_EXE) {
-        ui::SetupProcess& process = Start(exe);
+    // Starts `exe` (a normal installation) with `args` and walks to
+    // `templateId` (IDD_LICENSE or IDD_DESTINATION). Nothing when a step
+    // failed; the failure is recorded.
+    std::optional<ui::Wizard> OpenAt(int templateId, const std::wstring& exe = UI_SETUP_EXE,
+                                     const std::vector<std::wstring>& args = {}) {
+        ui::SetupProcess& process = Start(exe, args);
         if (!process.Started()) {
             ADD_FAILURE() << "setup did not start, error " << process.StartError();
             return std::nullopt;

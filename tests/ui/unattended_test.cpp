@@ -13,6 +13,7 @@
 #include <cctype>
 
 #include "axis_runtime.h"
+#include "destination_forms.h"
 #include "lifecycle_support.h"
 #include "redist_exit_code.h"
 #include "run_log_reader.h"
@@ -22,6 +23,7 @@
 #include "state/setup_result.h"
 #include "ui_lifecycle_paths.h"
 #include "ui_runtime_paths.h"
+#include "tests/common/unix_side.h"
 
 namespace ui_test {
 namespace {
@@ -448,7 +450,7 @@ struct RefusedCase {
     const char* name;
     const wchar_t* exe;    // the setup program
     const wchar_t* fault;  // QUENTAR_FAULT of the fault-injecting build
-    enum class Place { EarlierInstallation, FileInTheWay, FolderMade, Nothing } place;
+    enum class Place { EarlierInstallation, FileInTheWay, FolderMade, Link, Nothing } place;
     std::wstring (*dir)(const InstallPlace& place);
     const wchar_t* components;
     // Lines the log must hold, "<dest>" standing for the destination,
@@ -520,6 +522,12 @@ const RefusedCase kRefused[] = {
      {L"uninstall key HKLM\\" + std::wstring(kUninstallRoot) + L"\\<guid> not created: " +
           SystemLine(ERROR_ACCESS_DENIED),
       L"message: Administrator privileges are needed to install the software. Setup aborted."}},
+    // A Unix link stands for a junction or symbolic link: nothing is written
+    // where it leads.
+    {"DestinationIsALink", UI_SETUP_EXE, nullptr, RefusedCase::Place::Link, &TheDestination, L"app,arecont",
+     {L"destination <dest> is a junction or a symbolic link: refused",
+      L"message: The destination is a junction or a symbolic link: <dest>  Choose a folder that is not a link to "
+      L"another place."}},
     {"EmptyDestination", UI_SETUP_EXE, nullptr, RefusedCase::Place::Nothing, &Nowhere, L"app,arecont",
      {L"/dir: names no folder", L"message: The field cannot be empty"}},
     {"PayloadWithoutTheApplication", UI_SETUP_NO_APPLICATION_EXE, nullptr, RefusedCase::Place::Nothing,
@@ -543,7 +551,11 @@ const RefusedCase kRefused[] = {
      true},
 };
 
-class RefusedUnattended : public Unattended, public ::testing::WithParamInterface<RefusedCase> {};
+class RefusedUnattended : public Unattended, public ::testing::WithParamInterface<RefusedCase> {
+protected:
+    // Where a link at the destination leads.
+    std::wstring LinkTarget() const { return place_.destination + L" (link target)"; }
+};
 
 TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
     const RefusedCase& c = GetParam();
@@ -560,6 +572,11 @@ TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
             ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
             ASSERT_TRUE(::CreateDirectoryW(place_.destination.c_str(), nullptr));
             ASSERT_TRUE(::CreateDirectoryW(c.dir(place_).c_str(), nullptr));
+        case RefusedCase::Place::Link:
+            ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
+            DeleteTree(LinkTarget());
+            ASSERT_TRUE(::CreateDirectoryW(LinkTarget().c_str(), nullptr));
+            ASSERT_TRUE(unix_side::MakeUnixLink(LinkTarget(), place_.destination));
             break;
         case RefusedCase::Place::Nothing:
             break;
@@ -585,10 +602,83 @@ TEST_P(RefusedUnattended, EndsWith1603AndLeavesTheMachineAsItWas) {
     }
     ExpectEnd(run, "the installation failed and was taken back", quentar::kExitFailed);
     EXPECT_EQ(Differences(before, TakeSnapshot(place_)), "");
+    if (c.place == RefusedCase::Place::Link) {
+        EXPECT_TRUE(FolderEntries(LinkTarget()).empty()) << "written where the link leads";
+        EXPECT_TRUE(unix_side::RemoveUnixLink(place_.destination));
+        DeleteTree(LinkTarget());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusedUnattended, ::testing::ValuesIn(kRefused),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// "/dir:" takes only a full path, as the destination page does (the same
+// table, destination_page_test.cpp): any other form ends the run with 1603
+// and the reason in the log, before anything is made. The setup program
+// without the application stops each run that passes after its destination.
+TEST_F(Unattended, DirTakesOnlyFullPathsWhateverTheirForm) {
+    ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
+    ASSERT_TRUE(::CreateDirectoryW(place_.destination.c_str(), nullptr));
+    for (const DestinationForm& form : DestinationForms(place_.destination)) {
+        SCOPED_TRACE(form.name);
+        const QuietRun run = RunQuiet(UI_SETUP_NO_APPLICATION_EXE, {L"/dir:" + form.path, L"/components:app"});
+        ASSERT_TRUE(run.exitCode) << "still running";
+        EXPECT_EQ(*run.exitCode, quentar::kExitFailed) << Joined(run.log);
+        const std::string refusal = "destination " + Utf8(form.path) +
+                                    " is not a full path (a drive letter, a colon and a backslash, or \\\\server\\share)";
+        EXPECT_EQ(HasLine(run.log, refusal), !form.full) << Joined(run.log);
+        if (!form.full) {
+            EXPECT_TRUE(HasLine(run.log, "message: Unable to create path: " + Utf8(form.path))) << Joined(run.log);
+            EXPECT_FALSE(PathExists(form.path)) << "made relative to the current folder";
+        }
+    }
+}
+
+// A destination outside the program-files folder, two levels of it missing:
+// each level is made with the rights of an installed program, which the log
+// names, and neither they nor the installed files let the group or others
+// write on the Unix side. Run again after the destination was opened to
+// everybody, the installation gives it those rights back without a
+// question.
+TEST_F(Unattended, TheDestinationAndEveryLevelMadeForItOnlyAdministratorsCanChange) {
+    const std::wstring outer = place_.destination;
+    place_.destination = outer + L"\\Cameras";  // what the clean-up removes
+    DeleteTree(outer);
+    const std::string rights = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+    const QuietRun first = RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination, L"/components:app,arecont"});
+    ASSERT_TRUE(first.exitCode) << "still running";
+    EXPECT_EQ(*first.exitCode, quentar::kExitInstalled) << Joined(first.log);
+    for (const std::wstring& level : {outer, place_.destination}) {
+        EXPECT_TRUE(HasLine(first.log, "folder created: " + Utf8(level) + " with rights " + rights))
+            << Joined(first.log);
+    }
+    std::vector<std::wstring> made = {outer, place_.destination};
+    for (const PayloadFile& file : InstalledPayloadFiles()) made.push_back(place_.destination + L"\\" + file.name);
+    for (const std::wstring& path : made) {
+        ASSERT_TRUE(PathExists(path)) << Narrow(path);
+        const std::optional<unsigned> mode = unix_side::UnixMode(path);
+        ASSERT_TRUE(mode) << "the Unix mode of " << Narrow(path) << " cannot be read";
+        EXPECT_FALSE(unix_side::GroupOrOthersMayWrite(*mode)) << Narrow(path) << ": mode " << std::oct << *mode;
+    }
+
+    ASSERT_TRUE(MakeWritableForEverybody(place_.destination));
+    ASSERT_EQ(unix_side::UnixMode(place_.destination), 0777u);
+    const QuietRun second = RunQuiet(UI_SETUP_EXE, {L"/dir:" + place_.destination, L"/components:app,arecont"});
+    ASSERT_TRUE(second.exitCode) << "still running";
+    EXPECT_EQ(*second.exitCode, quentar::kExitInstalled) << Joined(second.log);
+    const std::string path = Utf8(place_.destination);
+    EXPECT_TRUE(HasLineStartingWith(second.log, "rights found on " + path + ": ")) << Joined(second.log);
+    EXPECT_TRUE(HasLine(second.log, "rights set on " + path + ": " + rights)) << Joined(second.log);
+    EXPECT_FALSE(HasLineStartingWith(second.log, "message:")) << Joined(second.log);
+    // Nobody else may write any more (the group keeps the bits Wine derives
+    // from the account's own ACEs).
+    const std::optional<unsigned> mode = unix_side::UnixMode(place_.destination);
+    ASSERT_TRUE(mode) << "the Unix mode of the destination cannot be read";
+    EXPECT_EQ(*mode & 02, 0u) << "mode " << std::oct << *mode;
+    CleanUp(place_);
+    EXPECT_TRUE(::RemoveDirectoryW(outer.c_str())) << "error " << ::GetLastError();
+}
 
 // Over an earlier installation whose Quentar.exe runs: the executable moved
 // aside waits for the next start of Windows, which is not brought about,

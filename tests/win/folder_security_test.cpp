@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine_test_support.h"
+#include "rights_recorder.h"
 #include "platform/folder_security.h"
 #include "platform/system_api.h"
 #include "platform/wide.h"
@@ -19,71 +20,10 @@
 namespace quentar {
 namespace {
 
+using testing::Canonical;
 using testing::Exists;
+using testing::RightsRecorder;
 using testing::TempFolder;
-
-// The canonical SDDL text of `sddl` (the system may write it differently
-// from how it was given).
-U16String Canonical(U16View sddl) {
-    SddlDescriptor descriptor;
-    EXPECT_EQ(descriptor.Parse(sddl), ERROR_SUCCESS) << ToUtf8(U16String(sddl));
-    return DescriptorText(descriptor.get());
-}
-
-// Records the descriptors that folder creations and rights changes pass;
-// can answer a rights query with a descriptor of the test's choosing, and
-// draw GUIDs from a list.
-class RightsRecorder : public ForwardingSystemApi {
-public:
-    RightsRecorder() : ForwardingSystemApi(Sys()) {}
-
-    BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security) override {
-        created.push_back({FromWide(name), security != nullptr ? DescriptorText(security->lpSecurityDescriptor)
-                                                               : U16String()});
-        return inner_.CreateDirectoryW(name, security);
-    }
-
-    DWORD SetNamedSecurityInfoW(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID owner, PSID group,
-                                PACL dacl, PACL sacl) override {
-        // The parts passed, put back together as one descriptor.
-        SECURITY_DESCRIPTOR descriptor;
-        ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-        if (owner != nullptr) ::SetSecurityDescriptorOwner(&descriptor, owner, FALSE);
-        ::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE);
-        if (what & PROTECTED_DACL_SECURITY_INFORMATION) {
-            ::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-        }
-        set.push_back({FromWide(name), DescriptorText(&descriptor)});
-        return inner_.SetNamedSecurityInfoW(name, type, what, owner, group, dacl, sacl);
-    }
-
-    DWORD GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
-                                PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
-        if (answer.empty()) return inner_.GetNamedSecurityInfoW(name, type, what, owner, group, dacl, sacl, descriptor);
-        PSECURITY_DESCRIPTOR made = nullptr;
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(AsWide(answer), SDDL_REVISION_1, &made, nullptr)) {
-            return ::GetLastError();
-        }
-        *descriptor = made;
-        return ERROR_SUCCESS;
-    }
-
-    HRESULT CoCreateGuid(GUID* guid) override {
-        if (guids.empty()) return inner_.CoCreateGuid(guid);
-        *guid = guids.front();
-        guids.erase(guids.begin());
-        return S_OK;
-    }
-
-    struct Call {
-        U16String path;
-        U16String sddl;
-    };
-    std::vector<Call> created;
-    std::vector<Call> set;
-    U16String answer;  // SDDL answered by GetNamedSecurityInfoW when not empty
-    std::vector<GUID> guids;
-};
 
 TEST(FolderSecurity, AFolderIsCreatedWithOnlyAdministratorsAndSystemAllowedToWrite) {
     TempFolder temp;
@@ -220,6 +160,22 @@ TEST(FolderSecurity, AMissingFolderIsMadeAndAFileOrLinkAtTheNameIsRefused) {
     } link;
     ScopedSystemApi scope(link);
     EXPECT_EQ(EnsureAdministratorsOnlyFolder(temp / u"junction"), kReparsePointEncountered);
+}
+
+// A file left in place gets the owner Administrators and only what its
+// folder passes on: its own ACEs go, and its DACL is not protected.
+TEST(FolderSecurity, InheritRightsLeavesAFileOnlyWhatItsFolderPassesOn) {
+    TempFolder temp;
+    const U16String file = temp / u"repo.jpg";
+    testing::WriteBytes(file, testing::Bytes("kept"));
+    RightsRecorder recorder;
+    ScopedSystemApi scope(recorder);
+    ASSERT_EQ(InheritRights(file), ERROR_SUCCESS);
+    ASSERT_EQ(recorder.set.size(), 1u);
+    EXPECT_EQ(recorder.set[0].path, file);
+    EXPECT_EQ(recorder.set[0].sddl, Canonical(u"O:BAD:"));
+    EXPECT_TRUE(recorder.unprotected[0]);
+    EXPECT_EQ(testing::ReadBytes(file), testing::Bytes("kept"));
 }
 
 TEST(FolderSecurity, APrivateFolderNeverReusesANameThatIsTaken) {

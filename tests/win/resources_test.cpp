@@ -98,6 +98,12 @@ const ExpectedString kStrings[] = {
     {271, L"Another Quentar setup is already running. Wait until it has finished, then start this one again."},
     // A destination too long for the paths of the installed files.
     {272, L"The path is too long:\n%1\n\nShorten it by %2 character(s)."},
+    // The destination: others may change it, or it is a link.
+    {273, L"The permissions of the folder\n%1\nlet users other than administrators change its files.\n\nSetup will "
+          L"change these permissions so that only administrators can change the installed program. Do you want to "
+          L"continue?"},
+    {274, L"The destination is a junction or a symbolic link:\n%1\n\nChoose a folder that is not a link to another "
+          L"place."},
 };
 
 // The sixteen strings of one RT_STRING block (block n holds ids 16(n-1) .. 16n-1).

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
@@ -214,10 +215,14 @@ TEST(UnattendedFeedback, AnswersWhatGoesNoFurtherAndLogsTheMessage) {
     }
 }
 
-// CreateMutexW answering as the case says.
+// CreateMutexW answering as the case says, on a system without private
+// namespaces.
 class MutexAnswer : public ForwardingSystemApi {
 public:
     MutexAnswer(bool made, DWORD error) : ForwardingSystemApi(Sys()), made_(made), error_(error) {}
+    FARPROC GetProcAddress(HMODULE module, LPCSTR name) override {
+        return std::strstr(name, "Namespace") != nullptr ? nullptr : inner_.GetProcAddress(module, name);
+    }
     HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCWSTR name) override {
         names.push_back(FromWide(name));
         HANDLE handle = made_ ? ::CreateEventW(nullptr, FALSE, FALSE, nullptr) : nullptr;
@@ -232,16 +237,17 @@ private:
 };
 
 TEST(SetupMutex, OneSetupAtATime) {
-    UniqueHandle first;
+    SetupLock first;
     ASSERT_TRUE(TakeSetupMutex(first));
-    ASSERT_TRUE(first);
+    ASSERT_TRUE(first.mutex);
     {
-        UniqueHandle second;
+        SetupLock second;
         EXPECT_FALSE(TakeSetupMutex(second)) << "the first holds the mutex";
-        EXPECT_FALSE(second) << "a refused run does not keep a handle";
+        EXPECT_FALSE(second.mutex) << "a refused run does not keep a handle";
+        EXPECT_FALSE(second.space) << "a refused run does not keep the namespace open";
     }
-    first.reset();
-    UniqueHandle again;
+    first = SetupLock();
+    SetupLock again;
     EXPECT_TRUE(TakeSetupMutex(again)) << "free again once the first has ended";
 }
 
@@ -262,9 +268,9 @@ TEST(SetupMutex, WhatTheSystemAnswersDecides) {
         SCOPED_TRACE(c.what);
         MutexAnswer answer(c.made, c.error);
         ScopedSystemApi scope(answer);
-        UniqueHandle mutex;
-        EXPECT_EQ(TakeSetupMutex(mutex), c.runs);
-        EXPECT_EQ(static_cast<bool>(mutex), c.held);
+        SetupLock lock;
+        EXPECT_EQ(TakeSetupMutex(lock), c.runs);
+        EXPECT_EQ(static_cast<bool>(lock.mutex), c.held);
         ASSERT_EQ(answer.names.size(), 1u);
         EXPECT_EQ(ToUtf8(answer.names[0]), "Global\\Quentar Setup");
     }
