@@ -160,7 +160,8 @@ SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& ar
         packagesNeedRestart = RunRuntimePackages(state, feedback);
     }
 
-    const SetupResult result = ResultAfterPendingDeletions(ProcessPendingDeletions(state, feedback));
+    // Before the exit code is decided: files in use make it 3010.
+    const SetupResult result = EndSuccessfulRun(state, feedback, RestartQuestion::Ask);
     if (arguments.updateMode && choice.application) state.startApplication = true;
     return packagesNeedRestart ? SetupResult::RestartNeeded : result;
 }

@@ -87,7 +87,7 @@ void CSetupAXIS::Poll() {
 void CSetupAXIS::EndWizard() {
     sheet->EnableWindow(TRUE);
     sheet->SetWizardButtons(PSWIZB_FINISH);
-    const SetupResult result = ResultAfterPendingDeletions(ProcessPendingDeletions(State(), *feedback_));
+    const SetupResult result = EndSuccessfulRun(State(), *feedback_, RestartQuestion::Ask);
     State().result = restartNeeded_ ? SetupResult::RestartNeeded : result;
     sheet->SetModalResult(ID_WIZFINISH);
     sheet->PressButton(PSBTN_FINISH);

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "install/engine_support.h"
+#include "install/journal.h"
 #include "payload/payload_archive.h"
 #include "payload/payload_names.h"
 #include "platform/module_text.h"
@@ -50,7 +51,7 @@ bool CreatePathLevels(const U16String& path) {
         const U16String prefix = path.substr(0, separator);  // npos: the whole path
         WIN32_FIND_DATAW found{};
         const UniqueFind search(Sys().FindFirstFileW(AsWide(prefix), &found));
-        if (!search) created = Sys().CreateDirectoryW(AsWide(prefix), nullptr) != FALSE;
+        if (!search) created = CreateJournaledFolder(prefix) != FALSE;
         if (separator == U16String::npos) return created;
     }
 }

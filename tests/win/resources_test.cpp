@@ -96,6 +96,9 @@ const ExpectedString kStrings[] = {
           L"the update."},
     // Another setup of the product runs.
     {271, L"Another Quentar setup is already running. Wait until it has finished, then start this one again."},
+    // A run that was killed could not be taken back fully: what is left.
+    {280, L"An earlier run of Quentar Setup was interrupted, and Setup could not put everything back as it was "
+          L"before that run. Check these files and registry keys:\n%1"},
 };
 
 // The sixteen strings of one RT_STRING block (block n holds ids 16(n-1) .. 16n-1).
