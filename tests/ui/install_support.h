@@ -128,7 +128,8 @@ void EndProcess(DWORD id);
 
 // Removes what a test's installation may have left: running copies of its
 // application, its files, folders and shortcuts, the uninstall keys whose
-// "Folder" is its destination and its scheduled deletions.
+// "Folder" is its destination, its scheduled deletions, and the journals of
+// runs ended abruptly.
 void CleanUp(const InstallPlace& place);
 
 // The system's text for an error code, made one line as the program makes it.
