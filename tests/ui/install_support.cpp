@@ -119,6 +119,12 @@ InstallPlace PlaceFor(const std::string& tag) {
     return place;
 }
 
+void ForAllUsers(InstallPlace& place) {
+    place.programFolderName = L"Quentar 2009";
+    place.programFolder = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Quentar 2009";
+    place.desktopLink = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Quentar.lnk";
+}
+
 std::wstring ShellFolder(int csidl) {
     wchar_t path[MAX_PATH] = {};
     return ::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE) ? std::wstring(path) : std::wstring();

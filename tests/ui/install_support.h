@@ -25,6 +25,9 @@ struct InstallPlace {
     std::wstring desktopLink;        // <Desktop>\Quentar.lnk
 };
 InstallPlace PlaceFor(const std::string& tag);
+// The place as an unattended installation makes it: the program folder
+// "Quentar 2009" in all users' Start menu, the desktop shortcut on theirs.
+void ForAllUsers(InstallPlace& place);
 
 // A shell folder's path (CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, ...).
 std::wstring ShellFolder(int csidl);

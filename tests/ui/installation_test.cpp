@@ -203,6 +203,15 @@ protected:
         });
     }
 
+    // Starts the earlier installation's Quentar.exe into `running` and waits
+    // for its window.
+    static void RunEarlierApplication(const EarlierInstallation& earlier, std::optional<ui::SetupProcess>& running) {
+        running.emplace(earlier.executable, std::vector<std::wstring>{});
+        ASSERT_TRUE(running->Started()) << "the earlier Quentar.exe did not start, error " << running->StartError();
+        ASSERT_TRUE(ui::WaitUntil([&] { return !ApplicationProcesses(earlier.executable).empty(); }))
+            << "the earlier Quentar.exe shows no window";
+    }
+
     // The installed application with " /uninstall", its path quoted so that
     // a path with blanks cannot be taken for a shorter program.
     static std::wstring UninstallCommand(const std::wstring& exe) { return L"\"" + exe + L"\" /uninstall"; }
@@ -325,12 +334,7 @@ TEST_P(OverEarlierInstallation, ReplacesItAndDealsWithTheMovedFilesAtFinish) {
     }
 
     std::optional<ui::SetupProcess> running;
-    if (c.running) {
-        running.emplace(earlier.executable, std::vector<std::wstring>{});
-        ASSERT_TRUE(running->Started()) << "the earlier Quentar.exe did not start, error " << running->StartError();
-        ASSERT_TRUE(ui::WaitUntil([&] { return !ApplicationProcesses(earlier.executable).empty(); }))
-            << "the earlier Quentar.exe shows no window";
-    }
+    if (c.running) ASSERT_NO_FATAL_FAILURE(RunEarlierApplication(earlier, running));
 
     auto wizard = InstallUpToProgress({/*desktopShortcut=*/true, /*axisRuntime=*/false});
     ASSERT_TRUE(wizard);
@@ -449,12 +453,7 @@ TEST_P(LeftOnTheFinishPage, LeavesNoMovedAsideFileBehind) {
     const EarlierInstallation earlier = MakeEarlierInstallation(place_);
     ASSERT_FALSE(HasFailure()) << "the earlier installation could not be made";
     std::optional<ui::SetupProcess> running;
-    if (c.running) {
-        running.emplace(earlier.executable, std::vector<std::wstring>{});
-        ASSERT_TRUE(running->Started()) << "the earlier Quentar.exe did not start, error " << running->StartError();
-        ASSERT_TRUE(ui::WaitUntil([&] { return !ApplicationProcesses(earlier.executable).empty(); }))
-            << "the earlier Quentar.exe shows no window";
-    }
+    if (c.running) ASSERT_NO_FATAL_FAILURE(RunEarlierApplication(earlier, running));
 
     auto wizard = InstallUpToProgress({/*desktopShortcut=*/true, /*axisRuntime=*/false});
     ASSERT_TRUE(wizard);

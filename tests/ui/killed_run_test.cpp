@@ -90,9 +90,7 @@ class KilledRun : public InstallTest {
 protected:
     void SetUp() override {
         InstallTest::SetUp();
-        place_.programFolderName = L"Quentar 2009";
-        place_.programFolder = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Quentar 2009";
-        place_.desktopLink = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Quentar.lnk";
+        ForAllUsers(place_);
         log_ = FreshLogPath("killed-run");
         Prepare(false);
     }

@@ -432,6 +432,18 @@ TEST_F(FileInstall, ApplicationExecutableNeedsItsEntryAndAPlanThatFitsIt) {
     EXPECT_TRUE(state_.installedFiles.empty());
 }
 
+// Installs `path` from the payload's entry of its name, as the application
+// executable (chunk by chunk, from "Quentar.exe") or as the companion
+// "zorbel.dll".
+bool InstallAs(bool applicationExecutable, InstallState& state, const U16String& path, RecordingFeedback& feedback) {
+    if (!applicationExecutable) return InstallEntryFile(state, u"zorbel.dll", feedback);
+    state.applicationEntry = FindEntry(u"Quentar.exe", state);
+    state.applicationPath = path;
+    ChunkPlan plan;
+    PlanChunks(state.applicationEntry.FileSizeLow(), plan);
+    return WriteApplicationExecutable(state, plan, feedback);
+}
+
 // Makes the writing of one path fail in a chosen way, at the `nth` write or
 // positioning (counted from 1).
 enum class WriteFault { WriteFails, ShortWrite, SeekFails, CloseFails };
@@ -512,15 +524,7 @@ TEST_F(FileInstall, FailedOrShortWritesFailTheStepAndLeaveTheEarlierFile) {
         {
             FailingWrites faults(path, c.fault, c.applicationExecutable ? 3 : 1);
             ScopedSystemApi scope(faults);
-            if (c.applicationExecutable) {
-                state.applicationEntry = FindEntry(u"Quentar.exe", state);
-                state.applicationPath = path;
-                ChunkPlan plan;
-                PlanChunks(static_cast<uint32_t>(data.size()), plan);
-                result = WriteApplicationExecutable(state, plan, feedback);
-            } else {
-                result = InstallEntryFile(state, u"zorbel.dll", feedback);
-            }
+            result = InstallAs(c.applicationExecutable, state, path, feedback);
         }
         EXPECT_FALSE(result);
         ASSERT_EQ(feedback.messages.size(), 1u);
@@ -641,15 +645,7 @@ TEST_F(FileInstall, EveryFileIsWholeUnderATemporaryNameBeforeItTakesItsName) {
         NameWatcher watcher(path, c.earlierThere ? earlier : std::vector<uint8_t>{}, fresh);
         {
             ScopedSystemApi scope(watcher);
-            if (c.applicationExecutable) {
-                state.applicationEntry = FindEntry(u"Quentar.exe", state);
-                state.applicationPath = path;
-                ChunkPlan plan;
-                PlanChunks(static_cast<uint32_t>(fresh.size()), plan);
-                ASSERT_TRUE(WriteApplicationExecutable(state, plan, feedback));
-            } else {
-                ASSERT_TRUE(InstallEntryFile(state, u"zorbel.dll", feedback));
-            }
+            ASSERT_TRUE(InstallAs(c.applicationExecutable, state, path, feedback));
         }
         std::vector<std::string> expected = {"create new", "write"};
         if (c.applicationExecutable) expected.push_back("times");
