@@ -159,7 +159,7 @@ void OpenRunLog(const U16String& requested, const std::vector<U16String>& argv) 
 
 void CSetupApp::RecoverInterruptedRuns() {
     UnattendedFeedback log;
-    U16String description = u"process " + DecimalText(::GetCurrentProcessId()) + u", " +
+    const U16String description = u"process " + DecimalText(::GetCurrentProcessId()) + u", " +
                             (options_.quiet ? u"unattended" : u"wizard") + (updateMode ? u", update mode" : u"");
     const RecoveryOutcome recovery = PrepareRunJournal(description, log);
     recoveryNeedsRestart_ = recovery.restartNeeded;
