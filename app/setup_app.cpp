@@ -12,6 +12,7 @@
 #include "app/unattended_setup.h"
 #include "components/setup_axis.h"
 #include "install/engine_support.h"
+#include "install/journal.h"
 #include "install/run_log.h"
 #include "platform/resources.h"
 #include "state/fatal_error.h"
@@ -27,6 +28,7 @@
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
 #include "platform/window_station.h"
+#include "removal/recovery.h"
 #include "wizard/setup_sheet.h"
 #include "wizard/wizard_feedback.h"
 
@@ -265,7 +267,29 @@ void OpenRunLog(const U16String& requested, const std::vector<U16String>& argv) 
     }
 }
 
+void CSetupApp::RecoverInterruptedRuns() {
+    UnattendedFeedback log;
+    const U16String description = u"process " + DecimalText(::GetCurrentProcessId()) + u", " +
+                            (options_.quiet ? u"unattended" : u"wizard") + (updateMode ? u", update mode" : u"");
+    const RecoveryOutcome recovery = PrepareRunJournal(description, log);
+    recoveryNeedsRestart_ = recovery.restartNeeded;
+    if (recovery.notRestored.empty()) return;
+    U16String paths;
+    for (const U16String& path : recovery.notRestored) paths += u"\n" + path;
+    const U16String text = FormatPositional(LoadStringResource(IDS_RECOVERY_INCOMPLETE), {paths.substr(1)});
+    if (options_.quiet) {
+        log.Message(text, MB_OK | MB_ICONEXCLAMATION);
+    } else {
+        LogMessage(text, AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION), false);
+    }
+}
+
 void CSetupApp::Finish(SetupResult result) {
+    // What the recovery at the start left for the next start of Windows
+    // belongs to the installation as much as this run's own files.
+    if (result == SetupResult::Installed && recoveryNeedsRestart_) result = SetupResult::RestartNeeded;
+    UnattendedFeedback log;
+    TheJournal().Discard(log);
     exitCode_ = ExitCodeOf(result);
     TheRunLog().Write(U16String(u"result: ") + DescribeResult(result) + u"; exit code " + DecimalText(exitCode_));
 }
@@ -316,6 +340,7 @@ BOOL CSetupApp::InitInstance() {
         Finish(SetupResult::AlreadyRunning);
         return FALSE;
     }
+    RecoverInterruptedRuns();
 
     Finish(options_.quiet ? RunWithoutWindow() : RunWizard());
     return FALSE;

@@ -59,12 +59,19 @@ private:
     // The run of "/quiet": RunUnattended with the log as its feedback, then
     // the start of the updated application when it asks for one.
     SetupResult RunWithoutWindow();
-    // Records how the run ended: its line in the log and the exit code.
+    // Finishes or takes back the runs that were interrupted before this one
+    // and arms this run's journal; tells the wizard's user what could not
+    // be put back.
+    void RecoverInterruptedRuns();
+    // Records how the run ended: its journal discarded, its line in the log
+    // and the exit code.
     void Finish(SetupResult result);
 
     SetupOptions options_;
     SetupLock setupLock_;  // held until the process ends
     uint32_t exitCode_ = 0;
+    // A run recovered at the start left files for the next start of Windows.
+    bool recoveryNeedsRestart_ = false;
 };
 
 // The name of the private namespace the setup program's mutex lives in, and

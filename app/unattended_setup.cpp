@@ -161,8 +161,9 @@ SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& ar
         packagesNeedRestart = RunRuntimePackages(state, feedback);
     }
 
-    const SetupResult result =
-        ResultAfterPendingDeletions(ProcessPendingDeletions(state, feedback), packagesNeedRestart);
+    // Before the exit code is decided: files in use make it 3010, and so does
+    // a package that asked for a restart, unless Windows restarts now.
+    const SetupResult result = EndSuccessfulRun(state, feedback, RestartQuestion::Ask, packagesNeedRestart);
     if (arguments.updateMode && choice.application) state.startApplication = true;
     return result;
 }

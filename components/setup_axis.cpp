@@ -87,7 +87,7 @@ void CSetupAXIS::Poll() {
 void CSetupAXIS::EndWizard() {
     sheet->EnableWindow(TRUE);
     sheet->SetWizardButtons(PSWIZB_FINISH);
-    State().result = ResultAfterPendingDeletions(ProcessPendingDeletions(State(), *feedback_), restartNeeded_);
+    EndSuccessfulRun(State(), *feedback_, RestartQuestion::Ask, restartNeeded_);
     sheet->SetModalResult(ID_WIZFINISH);
     sheet->PressButton(PSBTN_FINISH);
 }

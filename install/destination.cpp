@@ -5,6 +5,7 @@
 #include <string>
 
 #include "install/engine_support.h"
+#include "install/journal.h"
 #include "payload/payload_archive.h"
 #include "payload/payload_names.h"
 #include "platform/folder_security.h"
@@ -101,8 +102,8 @@ bool CreatePathLevels(const U16String& path, StringList* made) {
         WIN32_FIND_DATAW found{};
         const UniqueFind search(Sys().FindFirstFileW(AsWide(prefix), &found));
         if (!search) {
-            lastError = CreateFolderWithRights(prefix, kInstalledProgramRights);
-            created = lastError == ERROR_SUCCESS;
+            created = CreateJournaledFolder(prefix, kInstalledProgramRights) != FALSE;
+            lastError = created ? ERROR_SUCCESS : ::GetLastError();
             if (created && made != nullptr) made->push_back(prefix);
         }
         if (separator == U16String::npos) break;

@@ -24,8 +24,9 @@ inline constexpr char16_t kDefaultProgramFolderName[] = u"Quentar 2009";
 inline constexpr char16_t kIllegalFolderNameCharacters[] = u":\\/*?";
 
 // The longest ending the engine adds to the name of a file in the
-// destination: a file moved aside ("." and 32 hexadecimal digits).
-inline constexpr size_t kLongestSuffixInDestination = kAsideSuffixLength;
+// destination (kLongestNameSuffix): a file moved aside ("." and 32
+// hexadecimal digits) or written under its temporary name.
+inline constexpr size_t kLongestSuffixInDestination = kLongestNameSuffix;
 
 // The longest full path the installation can make in `destination`: the
 // longest name it may write there (the application's executable, and the

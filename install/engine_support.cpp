@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/module_text.h"
+#include "state/resource_ids.h"
 
 namespace quentar {
 
@@ -15,6 +16,13 @@ U16String DescribeError(DWORD error) {
 }
 
 U16String DecimalText(uint64_t value) { return FromUtf8(std::to_string(value)); }
+
+void ReportCreateFileFailure(const U16String& path, DWORD error, InstallFeedback& feedback) {
+    feedback.Log(u"cannot write " + path + u": " + DescribeError(error));
+    const U16String text =
+        FormatPositional(LoadStringResource(IDS_CREATE_FILE_FAILED), {path, SystemErrorText(error)});
+    feedback.Message(text, MB_OK | MB_ICONHAND);
+}
 
 bool ContainsIgnoreAsciiCase(const StringList& list, U16View item) {
     return std::any_of(list.begin(), list.end(), [&](const U16String& e) { return EqualsIgnoreAsciiCase(e, item); });

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "install/install_feedback.h"
 #include "state/text.h"
 
 namespace quentar {
@@ -13,6 +14,10 @@ U16String DescribeError(DWORD error);
 
 // A decimal number as UTF-16 text.
 U16String DecimalText(uint64_t value);
+
+// Shows message 264 "Unable to create file %1\n%2" for `path` with the
+// system's text for `error` (error icon), after a log line naming both.
+void ReportCreateFileFailure(const U16String& path, DWORD error, InstallFeedback& feedback);
 
 // Whether `list` holds an entry equal to `item`, folding A-Z only.
 bool ContainsIgnoreAsciiCase(const StringList& list, U16View item);

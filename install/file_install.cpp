@@ -7,6 +7,7 @@
 
 #include "install/destination.h"
 #include "install/engine_support.h"
+#include "install/journal.h"
 #include "payload/payload_archive.h"
 #include "platform/module_text.h"
 #include "platform/wide.h"
@@ -21,14 +22,10 @@ constexpr DWORD kCompareBlock = 64 * 1024;
 // The pause after each chunk of the application executable, so that a
 // person can follow the progress bar.
 constexpr uint32_t kChunkPauseMilliseconds = 10;
-
-// Shows message 264 for `path` with the system's text for `error`.
-void ReportWriteFailure(const U16String& path, DWORD error, InstallFeedback& feedback) {
-    feedback.Log(u"cannot write " + path + u": " + DescribeError(error));
-    const U16String text =
-        FormatPositional(LoadStringResource(IDS_CREATE_FILE_FAILED), {path, SystemErrorText(error)});
-    feedback.Message(text, MB_OK | MB_ICONHAND);
-}
+// Fresh temporary names tried when the one drawn is taken already.
+constexpr int kTemporaryNameAttempts = 4;
+// The moves that complete a replacement reach the disk before they return.
+constexpr DWORD kMoveFlags = MOVEFILE_WRITE_THROUGH;
 
 // The thread's last error, or `fallback` when a failed call left none.
 DWORD LastErrorOr(DWORD fallback) {
@@ -36,11 +33,9 @@ DWORD LastErrorOr(DWORD fallback) {
     return error != ERROR_SUCCESS ? error : fallback;
 }
 
-char16_t HexDigit(unsigned value) { return static_cast<char16_t>(value < 10 ? u'0' + value : u'a' + value - 10); }
-
-// 16 bytes that no other temporary name is likely to use: a fresh GUID in
+// 16 bytes that no other made-up name is likely to use: a fresh GUID in
 // memory order, or pseudo-random words when no GUID can be made.
-void NewTemporaryBytes(uint8_t bytes[16], InstallFeedback& feedback) {
+void NewNameBytes(uint8_t bytes[16], InstallFeedback& feedback) {
     GUID guid{};
     const HRESULT result = Sys().CoCreateGuid(&guid);
     if (SUCCEEDED(result)) {
@@ -49,24 +44,33 @@ void NewTemporaryBytes(uint8_t bytes[16], InstallFeedback& feedback) {
         return;
     }
     feedback.Log(u"CoCreateGuid failed (" + DecimalText(static_cast<uint32_t>(result)) +
-                 u"): temporary name from pseudo-random words");
+                 u"): name made from pseudo-random words");
     uint32_t words[4];
     FillRandomWords(words);
     for (int i = 0; i < 16; ++i) bytes[i] = static_cast<uint8_t>(words[i / 4] >> (8 * (i % 4)));
 }
 
+bool IsFolder(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // Moves the file at `path` aside as MoveAsideExisting does; `aside` receives
-// the temporary name, or stays empty when nothing was there.
+// the aside name, or stays empty when nothing was there.
 bool MoveAside(InstallState& state, const U16String& path, InstallFeedback& feedback, U16String& aside) {
     aside.clear();
     const DWORD attributes = Sys().GetFileAttributesW(AsWide(path));
     // Nothing there to keep; a folder of that name is left to make the
-    // creation fail with its own error.
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+    // move onto the name fail with its own error.
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsFolder(attributes)) return true;
     uint8_t bytes[16];
-    NewTemporaryBytes(bytes, feedback);
+    NewNameBytes(bytes, feedback);
     const U16String name = AsideName(path, bytes);
-    if (!Sys().MoveFileW(AsWide(path), AsWide(name))) {
+    if (const DWORD error = TheJournal().Record({JournalStep::Aside, path, name})) {
+        feedback.Log(u"the journal cannot record moving aside " + path + u": " + DescribeError(error));
+        ::SetLastError(error);
+        return false;
+    }
+    if (!Sys().MoveFileExW(AsWide(path), AsWide(name), kMoveFlags)) {
         const DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
         feedback.Log(u"cannot move aside " + path + u": " + DescribeError(error));
         ::SetLastError(error);
@@ -78,10 +82,10 @@ bool MoveAside(InstallState& state, const U16String& path, InstallFeedback& feed
     return true;
 }
 
-// Puts back at `path` the file moved aside as `aside` and forgets the
-// temporary name.
+// Puts back at `path` the file moved aside as `aside` and forgets the aside
+// name.
 void MoveBack(InstallState& state, const U16String& aside, const U16String& path, InstallFeedback& feedback) {
-    if (!Sys().MoveFileW(AsWide(aside), AsWide(path))) {
+    if (!Sys().MoveFileExW(AsWide(aside), AsWide(path), kMoveFlags)) {
         feedback.Log(u"cannot move back " + aside + u" to " + path + u": " + DescribeError(::GetLastError()));
         return;
     }
@@ -90,51 +94,28 @@ void MoveBack(InstallState& state, const U16String& aside, const U16String& path
     feedback.Log(u"moved back: " + aside + u" -> " + path);
 }
 
-// A target file as CreateTargetFile made it, with what is needed to take it
-// back when its writing fails.
-struct Target {
-    UniqueFile file;
+// A new file being written through a handle of its own under its temporary
+// name.
+struct StagedFile {
     U16String path;
-    U16String aside;          // the earlier file's temporary name, or empty
-    bool listedHere = false;  // this creation added the path to installedFiles
+    U16String temporary;
+    UniqueFile file;
 };
 
-Target CreateTarget(const U16String* folder, InstallState& state, U16View name, InstallFeedback& feedback) {
-    Target target;
-    target.path = folder != nullptr ? JoinPath(*folder, name) : U16String(name);
-    if (!MoveAside(state, target.path, feedback, target.aside)) {
-        ReportWriteFailure(target.path, LastErrorOr(ERROR_ACCESS_DENIED), feedback);
-        return target;
+// Creates the temporary file of a new file for `path`; 0 or the error.
+DWORD BeginStagedFile(const U16String& path, StagedFile& staged, InstallFeedback& feedback) {
+    staged.path = path;
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+         ++attempt) {
+        if (const DWORD journalError = PrepareTemporaryName(path, staged.temporary, feedback)) return journalError;
+        // A name taken already is never written over: it is not ours.
+        staged.file.reset(Sys().CreateFileW(AsWide(staged.temporary), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+        error = staged.file ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
     }
-    target.file.reset(Sys().CreateFileW(AsWide(target.path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_ARCHIVE, nullptr));
-    if (!target.file) {
-        const DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
-        if (!target.aside.empty()) MoveBack(state, target.aside, target.path, feedback);
-        ReportWriteFailure(target.path, error, feedback);
-        return target;
-    }
-    if (folder != nullptr) AddUnique(state.installedFolders, *folder);
-    target.listedHere = AddUnique(state.installedFiles, target.path);
-    // Written now: no longer the earlier installation's file.
-    RemoveIgnoreAsciiCase(state.keptFiles, target.path);
-    return target;
-}
-
-// A target whose writing failed: closed, deleted, unlisted, and the earlier
-// file moved back, as if it could not have been created. Then message 264.
-void AbandonTarget(InstallState& state, Target& target, DWORD error, InstallFeedback& feedback) {
-    target.file.reset();
-    if (Sys().DeleteFileW(AsWide(target.path))) {
-        feedback.Log(u"deleted the incomplete file " + target.path);
-        if (target.listedHere) RemoveIgnoreAsciiCase(state.installedFiles, target.path);
-        if (!target.aside.empty()) MoveBack(state, target.aside, target.path, feedback);
-    } else {
-        // Left listed, so that the removal of the installation tries again.
-        feedback.Log(u"cannot delete the incomplete file " + target.path + u": " +
-                     DescribeError(::GetLastError()));
-    }
-    ReportWriteFailure(target.path, error, feedback);
+    if (error != ERROR_SUCCESS) staged.temporary.clear();
+    return error;
 }
 
 // Writes `size` bytes at the file's current position; 0 or the error. A
@@ -156,8 +137,36 @@ DWORD Seek(HANDLE file, uint32_t position) {
     return low == position && high == 0 ? ERROR_SUCCESS : ERROR_SEEK;
 }
 
-// Closes a written file; 0 or the error of the failed close.
-DWORD CloseWritten(UniqueFile& file) { return file.close() ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT); }
+// Gives a written file `time` (when not null), flushes it with its times to
+// the disk and closes it; 0 or the error of the flush or the close.
+DWORD SealStagedFile(StagedFile& staged, const FILETIME* time, InstallFeedback& feedback) {
+    if (time != nullptr && !Sys().SetFileTime(staged.file.get(), time, time, time)) {
+        feedback.Log(u"cannot set the time stamp of " + staged.temporary + u": " + DescribeError(::GetLastError()));
+    }
+    if (!Sys().FlushFileBuffers(staged.file.get())) return LastErrorOr(ERROR_WRITE_FAULT);
+    return staged.file.close() ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
+}
+
+// Ends a new file whose writing went as far as `error` says: in place and
+// recorded (the folder, when given, in installedFolders, the path in
+// installedFiles), or discarded with message 264. True when it is in place.
+bool FinishStagedFile(InstallState& state, const U16String* folder, StagedFile& staged, DWORD error,
+                      InstallFeedback& feedback) {
+    if (error == ERROR_SUCCESS) {
+        error = PutWholeFileInPlace(state, staged.path, staged.temporary, WhenNotMovable::Fail, feedback);
+    }
+    if (error != ERROR_SUCCESS) {
+        staged.file.reset();
+        DiscardTemporaryFile(state, staged.temporary, feedback);
+        ReportCreateFileFailure(staged.path, error, feedback);
+        return false;
+    }
+    if (folder != nullptr) AddUnique(state.installedFolders, *folder);
+    AddUnique(state.installedFiles, staged.path);
+    // Written now: no longer the earlier installation's file.
+    RemoveIgnoreAsciiCase(state.keptFiles, staged.path);
+    return true;
+}
 
 // Whether the plan writes inside `size` bytes and adds up to them.
 bool PlanFits(const ChunkPlan& plan, uint32_t size) {
@@ -170,30 +179,6 @@ bool PlanFits(const ChunkPlan& plan, uint32_t size) {
 }
 
 }  // namespace
-
-U16String AsideName(const U16String& path, const uint8_t bytes[16]) {
-    U16String name = path;
-    name.reserve(path.size() + kAsideSuffixLength);
-    name += u'.';
-    for (int i = 0; i < 16; ++i) {
-        name += HexDigit(bytes[i] >> 4);
-        name += HexDigit(bytes[i] & 0xF);
-    }
-    return name;
-}
-
-U16String OriginalNameOf(U16View asideName) {
-    // Nothing is left of the original path unless the name is longer than the
-    // suffix.
-    if (asideName.size() <= kAsideSuffixLength) return {};
-    const size_t dot = asideName.size() - kAsideSuffixLength;
-    if (asideName[dot] != u'.') return {};
-    for (size_t i = dot + 1; i < asideName.size(); ++i) {
-        const char16_t c = asideName[i];
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return {};
-    }
-    return U16String(asideName.substr(0, dot));
-}
 
 void FillRandomWords(uint32_t words[4]) {
     // Seeded once per process; a tick count of 0 leaves it unseeded, so the
@@ -215,8 +200,59 @@ bool MoveAsideExisting(InstallState& state, const U16String& path, InstallFeedba
     return MoveAside(state, path, feedback, aside);
 }
 
-UniqueFile CreateTargetFile(const U16String* folder, InstallState& state, U16View name, InstallFeedback& feedback) {
-    return std::move(CreateTarget(folder, state, name, feedback).file);
+DWORD PrepareTemporaryName(const U16String& path, U16String& temporary, InstallFeedback& feedback) {
+    temporary.clear();
+    const DWORD attributes = Sys().GetFileAttributesW(AsWide(path));
+    if (IsFolder(attributes)) return ERROR_ACCESS_DENIED;
+    uint8_t bytes[16];
+    NewNameBytes(bytes, feedback);
+    const U16String name = TemporaryName(path, bytes);
+    const bool earlier = attributes != INVALID_FILE_ATTRIBUTES;
+    if (const DWORD error = TheJournal().Record({JournalStep::Write, path, name, earlier})) {
+        feedback.Log(u"the journal cannot record writing " + path + u": " + DescribeError(error));
+        return error;
+    }
+    temporary = name;
+    return ERROR_SUCCESS;
+}
+
+DWORD FlushWholeFile(const U16String& temporary) {
+    UniqueFile file(Sys().CreateFileW(AsWide(temporary), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return LastErrorOr(ERROR_FILE_NOT_FOUND);
+    if (!Sys().FlushFileBuffers(file.get())) return LastErrorOr(ERROR_WRITE_FAULT);
+    return file.close() ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
+}
+
+DWORD PutWholeFileInPlace(InstallState& state, const U16String& path, const U16String& temporary,
+                          WhenNotMovable notMovable, InstallFeedback& feedback) {
+    U16String aside;
+    DWORD flags = kMoveFlags;
+    if (!MoveAside(state, path, feedback, aside)) {
+        const DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
+        if (notMovable == WhenNotMovable::Fail) return error;
+        feedback.Log(u"the earlier " + path + u" is written over in place");
+        flags |= MOVEFILE_REPLACE_EXISTING;
+    }
+    if (!Sys().MoveFileExW(AsWide(temporary), AsWide(path), flags)) {
+        const DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
+        feedback.Log(u"cannot move " + temporary + u" to " + path + u": " + DescribeError(error));
+        if (!aside.empty()) MoveBack(state, aside, path, feedback);
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+void DiscardTemporaryFile(InstallState& state, const U16String& temporary, InstallFeedback& feedback) {
+    if (temporary.empty() || Sys().GetFileAttributesW(AsWide(temporary)) == INVALID_FILE_ATTRIBUTES) return;
+    if (Sys().DeleteFileW(AsWide(temporary))) {
+        feedback.Log(u"deleted the incomplete file " + temporary);
+        return;
+    }
+    // The earlier file is untouched at its name; this one goes later.
+    feedback.Log(u"cannot delete the incomplete file " + temporary + u" (" + DescribeError(::GetLastError()) +
+                 u"): it goes at the end of the run");
+    state.replacedFiles.push_back(temporary);
 }
 
 bool IsSameContent(const U16String& path, const uint8_t* data, uint32_t size) {
@@ -252,14 +288,11 @@ bool InstallEntryFile(InstallState& state, U16View entryName, InstallFeedback& f
         feedback.Log(u"identical file left as it is: " + path);
         return true;
     }
-    Target target = CreateTarget(&state.destinationFolder, state, entryName, feedback);
-    if (!target.file) return false;
-    DWORD error = WriteAll(target.file.get(), entry.Data(), entry.FileSizeLow());
-    if (error == ERROR_SUCCESS) error = CloseWritten(target.file);
-    if (error != ERROR_SUCCESS) {
-        AbandonTarget(state, target, error, feedback);
-        return false;
-    }
+    StagedFile staged;
+    DWORD error = BeginStagedFile(path, staged, feedback);
+    if (error == ERROR_SUCCESS) error = WriteAll(staged.file.get(), entry.Data(), entry.FileSizeLow());
+    if (error == ERROR_SUCCESS) error = SealStagedFile(staged, nullptr, feedback);
+    if (!FinishStagedFile(state, &state.destinationFolder, staged, error, feedback)) return false;
     feedback.Log(u"written: " + path + u" (" + DecimalText(entry.FileSizeLow()) + u" bytes)");
     return true;
 }
@@ -275,17 +308,16 @@ bool WriteApplicationExecutable(InstallState& state, const ChunkPlan& plan, Inst
     // size would read outside it or leave part of the file unwritten.
     if (!PlanFits(plan, size)) {
         feedback.Log(u"the chunk plan does not fit the application executable's " + DecimalText(size) + u" bytes");
-        ReportWriteFailure(state.applicationPath, ERROR_INVALID_DATA, feedback);
+        ReportCreateFileFailure(state.applicationPath, ERROR_INVALID_DATA, feedback);
         return false;
     }
-    Target target = CreateTarget(nullptr, state, state.applicationPath, feedback);
-    if (!target.file) return false;
-    DWORD error = ERROR_SUCCESS;
+    StagedFile staged;
+    DWORD error = BeginStagedFile(state.applicationPath, staged, feedback);
     for (size_t k = 0; k < plan.size() && error == ERROR_SUCCESS; ++k) {
         feedback.Progress(static_cast<uint32_t>(k));
         const CPosSize chunk = plan[k];
-        error = Seek(target.file.get(), chunk.position);
-        if (error == ERROR_SUCCESS) error = WriteAll(target.file.get(), entry.Data() + chunk.position, chunk.size);
+        error = Seek(staged.file.get(), chunk.position);
+        if (error == ERROR_SUCCESS) error = WriteAll(staged.file.get(), entry.Data() + chunk.position, chunk.size);
         if (error == ERROR_SUCCESS) feedback.Pause(kChunkPauseMilliseconds);
     }
     if (error == ERROR_SUCCESS) {
@@ -293,16 +325,10 @@ bool WriteApplicationExecutable(InstallState& state, const ChunkPlan& plan, Inst
         FILETIME time;
         time.dwLowDateTime = static_cast<DWORD>(stamp);
         time.dwHighDateTime = static_cast<DWORD>(stamp >> 32);
-        if (!Sys().SetFileTime(target.file.get(), &time, &time, &time)) {
-            feedback.Log(u"cannot set the time stamp of " + target.path + u": " + DescribeError(::GetLastError()));
-        }
-        error = CloseWritten(target.file);
+        error = SealStagedFile(staged, &time, feedback);
     }
-    if (error != ERROR_SUCCESS) {
-        AbandonTarget(state, target, error, feedback);
-        return false;
-    }
-    feedback.Log(u"written: " + target.path + u" (" + DecimalText(size) + u" bytes in " + DecimalText(plan.size()) +
+    if (!FinishStagedFile(state, nullptr, staged, error, feedback)) return false;
+    feedback.Log(u"written: " + staged.path + u" (" + DecimalText(size) + u" bytes in " + DecimalText(plan.size()) +
                  u" chunks)");
     return true;
 }

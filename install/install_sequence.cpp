@@ -7,6 +7,7 @@
 #include "install/earlier_files.h"
 #include "install/engine_support.h"
 #include "install/file_install.h"
+#include "install/journal.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
 #include "install/update.h"
@@ -40,6 +41,7 @@ bool CreateUninstallKey(InstallState& state, InstallFeedback& feedback) {
     uint32_t words[4];
     NewInstallationWords(words);
     const U16String path = UninstallRecord::KeyPath(FormatGuidText(words[0], words[1], words[2], words[3]));
+    if (!RecordOrReport({JournalStep::Key, path}, feedback)) return false;
 
     UniqueKey key;
     const LSTATUS status = Sys().RegCreateKeyExW(HKEY_LOCAL_MACHINE, AsWide(path), 0, nullptr,
@@ -73,6 +75,20 @@ bool InstallLibraries(InstallState& state, InstallFeedback& feedback) {
         if (FindEntry(name, state)) InstallEntryFile(state, name, feedback);
     }
     return true;
+}
+
+// Marks the sequence complete in the journal: from here on a run that is
+// killed is finished by the next one (its moved-aside files deleted), not
+// taken back. A journal that cannot record it is only logged: nothing
+// remains to be changed, and a run that ends normally discards its journal.
+void RecordCompletion(const InstallState& state, InstallFeedback& feedback) {
+    // The record's key and folder tell the next run which records to sweep;
+    // an update makes no record and sweeps none.
+    const U16String folder = state.uninstallKeyPath.empty() ? U16String() : state.destinationFolder;
+    if (const DWORD error = TheJournal().Record({JournalStep::Complete, state.uninstallKeyPath, folder})) {
+        feedback.Log(u"the journal cannot record the completion: " + DescribeError(error));
+    }
+    feedback.Log(u"install sequence complete");
 }
 
 }  // namespace
@@ -115,16 +131,27 @@ bool RunInstallSequence(InstallState& state, const UpdateArguments& arguments, c
     feedback.Log(u"step: the application executable, " + target);
     if (!WriteApplicationExecutable(state, plan, feedback)) return false;
 
-    if (update && !UpdateGoesOn(ReplaceRunningApplication(state, arguments, feedback))) return false;
+    if (update) {
+        // Recorded before the running executable is deleted, so that a run
+        // killed in between never leaves the application without one.
+        if (!RecordOrReport({JournalStep::Replace, arguments.updateExePath, state.applicationPath}, feedback) ||
+            !UpdateGoesOn(ReplaceRunningApplication(state, arguments, feedback))) {
+            return false;
+        }
+    }
 
     if (!InstallLibraries(state, feedback)) return false;
 
     if (update) {
         state.runPath = arguments.updateExePath;
         state.runDirectory = arguments.updateExeFolder;
-        // The record describes the version now installed.
+        RecordCompletion(state, feedback);
+        // The record describes the version now installed. After the
+        // completion, so that a run killed in between is finished with the
+        // record still naming the earlier version (a tool that reads it runs
+        // the update again), never taken back under a record that names the
+        // new one.
         RewriteRecordsAfterUpdate(state, feedback);
-        feedback.Log(u"install sequence complete");
         return true;
     }
 
@@ -136,11 +163,15 @@ bool RunInstallSequence(InstallState& state, const UpdateArguments& arguments, c
     TakeBackEarlierFiles(state, feedback);
 
     feedback.Log(u"step: uninstall record");
-    if (!WriteUninstallRecord(state, &feedback)) {
+    if (!WriteUninstallRecordValues(state, &feedback)) {
         ShowError(feedback, IDS_UNINSTALL_KEY_FAILED);
         return false;
     }
-    feedback.Log(u"install sequence complete");
+    RecordCompletion(state, feedback);
+    // After the completion: a run killed while sweeping is finished by the
+    // next one, which sweeps again, rather than taken back with the earlier
+    // records gone.
+    RemoveSupersededRecords(state.destinationFolder, state.uninstallKeyPath, &feedback);
     return true;
 }
 

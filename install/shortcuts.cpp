@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "install/engine_support.h"
 #include "install/file_install.h"
+#include "install/journal.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
@@ -18,30 +20,36 @@ const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_
 constexpr char16_t kApplicationLink[] = u"Quentar.lnk";
 constexpr char16_t kUninstallLink[] = u"Uninstall Quentar.lnk";
 
-// Writes one of the installation's shortcuts at `link`, keeping an earlier
-// shortcut of that name for a failed installation to restore. Returns whether
-// CreateShortcut answered true.
+// Writes one of the installation's shortcuts at `link`: saved under a
+// temporary name, flushed, then put in place, keeping an earlier shortcut of
+// that name aside for a failed installation to restore; one that cannot be
+// moved aside is written over. Returns whether CreateShortcut answered true.
 bool PlaceShortcut(InstallState& state, const U16String& link, const char16_t* arguments,
                    const char16_t* description, InstallFeedback& feedback) {
-    const size_t asideBefore = state.replacedFiles.size();
-    if (!MoveAsideExisting(state, link, feedback)) {
-        const DWORD error = ::GetLastError();
-        feedback.Log(u"Shortcut " + link + u" left as it was: the existing one cannot be moved aside: " +
-                     SystemErrorText(error));
+    U16String temporary;
+    if (const DWORD error = PrepareTemporaryName(link, temporary, feedback)) {
+        feedback.Log(u"Shortcut " + link + u" not created: " + DescribeError(error));
         return false;
     }
+    const bool earlier = Sys().GetFileAttributesW(AsWide(link)) != INVALID_FILE_ATTRIBUTES;
     const bool created = CreateShortcut(state.applicationPath.c_str(), state.applicationPath.c_str(),
-                                        state.destinationFolder.c_str(), link.c_str(), arguments, description);
-    if (!created && state.replacedFiles.size() > asideBefore) {
-        // Nothing new was written: the earlier shortcut goes back at once, and
-        // the name is not recorded, so that no removal deletes it.
-        const U16String aside = state.replacedFiles.back();
-        if (Sys().MoveFileW(AsWide(aside), AsWide(link))) state.replacedFiles.pop_back();
-        feedback.Log(u"Shortcut " + link + u" not created; the existing one was kept");
-        return false;
+                                        state.destinationFolder.c_str(), temporary.c_str(), arguments, description);
+    DWORD error = created ? FlushWholeFile(temporary) : ERROR_INVALID_FUNCTION;
+    if (error == ERROR_SUCCESS) {
+        error = PutWholeFileInPlace(state, link, temporary, WhenNotMovable::Overwrite, feedback);
+    }
+    if (error != ERROR_SUCCESS) {
+        DiscardTemporaryFile(state, temporary, feedback);
+        // A shortcut that was not written is still listed, unless it is the
+        // earlier installation's, which no removal may delete.
+        if (!earlier) AddUnique(state.installedFiles, link);
+        feedback.Log(u"Shortcut " + link + u" not created (" +
+                     (created ? DescribeError(error) : U16String(u"no shell-link object")) + u")" +
+                     (earlier ? u"; the existing one was kept" : u""));
+        return created;
     }
     AddUnique(state.installedFiles, link);
-    feedback.Log(created ? u"shortcut written: " + link : u"Shortcut " + link + u" not created: no shell-link object");
+    feedback.Log(u"shortcut written: " + link);
     return created;
 }
 
@@ -89,7 +97,10 @@ void CreateShortcuts(InstallState& state, InstallFeedback& feedback) {
         feedback.Log(u"No Start-menu Programs folder: no program folder or shortcuts made there");
     } else {
         const U16String folder = JoinPath(programs, state.programFolderName);
-        Sys().CreateDirectoryW(AsWide(folder), nullptr);  // an existing folder is used as it is
+        // An existing folder is used as it is.
+        if (Sys().GetFileAttributesW(AsWide(folder)) == INVALID_FILE_ATTRIBUTES && !CreateJournaledFolder(folder)) {
+            feedback.Log(u"program folder " + folder + u" not created: " + DescribeError(::GetLastError()));
+        }
         feedback.Log(u"program folder: " + folder);
         AddUnique(state.installedFolders, folder);
         state.programFolderPath = folder;

@@ -34,13 +34,17 @@ U16String GetProgramsFolder();
 // writes "Quentar.lnk" and "Uninstall Quentar.lnk" ("/uninstall") there and,
 // when createDesktopShortcut is set, "Quentar.lnk" on the desktop (the user's,
 // or all users'), all pointing at applicationPath and working in
-// destinationFolder. Each shortcut written is recorded in installedFiles. A
-// shortcut already at one of these names (an earlier installation's) is moved
+// destinationFolder. Each shortcut is saved under a temporary name beside
+// its name, flushed, and only then put in place (PutWholeFileInPlace); an
+// earlier shortcut at one of these names (an earlier installation's) is moved
 // aside first and listed in replacedFiles, so that a failed installation can
-// put it back; when it cannot be moved, it is left as it is and no new
-// shortcut is written there. runPath and runDirectory are set when the first
-// shortcut was created. A folder the shell cannot name is skipped with its
-// shortcuts. Nothing here stops the installation: failures only go to the log.
+// put it back; one that cannot be moved aside is written over in place. Each
+// shortcut written is recorded in installedFiles, as is one that could not
+// be written where no earlier one stands. runPath and runDirectory are set
+// when the first shortcut's shell-link object was had. A program folder that
+// does not exist yet is recorded in the journal before it is made. A folder
+// the shell cannot name is skipped with its shortcuts. Nothing here stops the
+// installation: failures only go to the log.
 void CreateShortcuts(InstallState& state, InstallFeedback& feedback);
 
 }  // namespace quentar

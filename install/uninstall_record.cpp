@@ -297,6 +297,12 @@ LSTATUS DeleteKeyTree(HKEY parent, const wchar_t* subkey) {
 }
 
 bool WriteUninstallRecord(InstallState& state, InstallFeedback* feedback) {
+    if (!WriteUninstallRecordValues(state, feedback)) return false;
+    RemoveSupersededRecords(state.destinationFolder, state.uninstallKeyPath, feedback);
+    return true;
+}
+
+bool WriteUninstallRecordValues(InstallState& state, InstallFeedback* feedback) {
     UniqueKey key;
     const LSTATUS opened = Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(state.uninstallKeyPath), 0,
                                                UninstallRecord::kWriteAccess, key.put());
@@ -319,7 +325,6 @@ bool WriteUninstallRecord(InstallState& state, InstallFeedback* feedback) {
         feedback->Log(u"uninstall key HKLM\\" + state.uninstallKeyPath + u" cannot be opened, no values written: " +
                       DescribeError(static_cast<DWORD>(opened)));
     }
-    RemoveSupersededRecords(state.destinationFolder, state.uninstallKeyPath, feedback);
     return true;
 }
 

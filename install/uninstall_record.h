@@ -161,6 +161,11 @@ LSTATUS DeleteKeyTree(HKEY parent, const wchar_t* subkey);
 // What it does and what fails goes to `feedback`'s log when one is given.
 bool WriteUninstallRecord(InstallState& state, InstallFeedback* feedback = nullptr);
 
+// WriteUninstallRecord without the sweep: the values only, with the same
+// answer. The install sequence sweeps once it has recorded that it
+// completed, so that a run killed in between is finished, not taken back.
+bool WriteUninstallRecordValues(InstallState& state, InstallFeedback* feedback = nullptr);
+
 // Deletes the records, other than the one just written (`recordPath`,
 // relative to HKEY_LOCAL_MACHINE), whose "Folder" equals `folder` when A-Z
 // are compared without regard to case: candidate 0 ("Quentar") always, later

@@ -41,10 +41,19 @@ LRESULT CSetupDone::OnWizardNext() {
 BOOL CSetupDone::OnWizardFinish() {
     StoreStartRequest();
     WizardFeedback feedback(sheet->GetSafeHwnd());
-    // No runtime package runs on this way through the wizard.
-    State().result =
-        ResultAfterPendingDeletions(ProcessPendingDeletions(State(), feedback), /*packageAskedForRestart=*/false);
+    EndSuccessfulRun(State(), feedback, RestartQuestion::Ask);
     return CSetupPage::OnWizardFinish();
+}
+
+void CSetupDone::OnCancel() {
+    // This page exists only once the installation has succeeded; whatever
+    // closes the wizard from here (Cancel, the close box, Esc, or the
+    // runtime-components page's sheet) leaves no moved-aside file behind.
+    // Without a question: those still in use wait for the next start of
+    // Windows, and the exit code says so.
+    if (State().result != SetupResult::Installed) return;
+    WizardFeedback feedback(sheet->GetSafeHwnd());
+    EndSuccessfulRun(State(), feedback, RestartQuestion::DontAsk);
 }
 
 }  // namespace quentar

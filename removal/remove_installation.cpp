@@ -4,6 +4,7 @@
 
 #include "install/engine_support.h"
 #include "install/file_install.h"
+#include "install/staged_names.h"
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
@@ -48,10 +49,19 @@ void RestoreReplacedFiles(InstallState& state, InstallFeedback& feedback) {
     StringList left;
     for (const U16String& aside : state.replacedFiles) {
         const U16String original = OriginalNameOf(aside);
-        if (original.empty()) {
+        if (!TargetOfTemporaryName(aside).empty()) {
+            // A new file's temporary name whose deletion failed before: it
+            // is no earlier file, it only has to go.
+            if (Sys().DeleteFileW(AsWide(aside))) {
+                feedback.Log(u"rollback: deleted " + aside);
+            } else {
+                feedback.Log(u"rollback: cannot delete " + aside + u": " + DescribeError(::GetLastError()));
+                left.push_back(aside);
+            }
+        } else if (original.empty()) {
             feedback.Log(u"rollback: not a temporary name, left as it is: " + aside);
             left.push_back(aside);
-        } else if (Sys().MoveFileW(AsWide(aside), AsWide(original))) {
+        } else if (Sys().MoveFileExW(AsWide(aside), AsWide(original), MOVEFILE_WRITE_THROUGH)) {
             feedback.Log(u"rollback: moved back " + aside + u" -> " + original);
         } else {
             feedback.Log(u"rollback: cannot move back " + aside + u" -> " + original + u": " +

@@ -14,9 +14,11 @@ namespace quentar {
 //    keptFiles (found in place with identical content: the earlier
 //    installation's);
 // 2. moves every file of replacedFiles back to its original name (the
-//    temporary name without its last 33 characters), first to last, and
-//    drops from replacedFiles each one moved back, so that the end of the
-//    wizard cannot delete a restored file;
+//    aside name without its last 33 characters; write-through), first to
+//    last, and drops from replacedFiles each one moved back, so that the end
+//    of the wizard cannot delete a restored file; a new file's temporary
+//    name listed there (one that could not be deleted when its writing
+//    failed) is deleted instead;
 // 3. removes every folder of installedFolders, first to last (a folder that
 //    is not empty stays);
 // 4. when uninstallKeyPath is set: deletes the subkeys of that key under

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "install/engine_support.h"
+#include "install/staged_names.h"
 #include "platform/system_api.h"
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
@@ -87,33 +88,58 @@ bool RestartWindows(InstallFeedback& feedback) {
     return false;
 }
 
-PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& feedback) {
+DeletionOutcome DeleteNowOrAtRestart(const U16String& file, InstallFeedback& feedback) {
+    const U16String original = OriginalNameOf(file);
+    if (!original.empty() && Sys().GetFileAttributesW(AsWide(original)) == INVALID_FILE_ATTRIBUTES) {
+        feedback.Log(u"kept " + file + u": nothing stands at " + original + u", so it is the only copy");
+        return DeletionOutcome::Kept;
+    }
+    if (DeleteMovedAside(file)) {
+        feedback.Log(u"deleted " + file);
+        return DeletionOutcome::Deleted;
+    }
+    const DWORD error = ::GetLastError();
+    if (Sys().MoveFileExW(AsWide(file), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        feedback.Log(u"scheduled for deletion at the next start of Windows: " + file + u" (" + DescribeError(error) +
+                     u")");
+    } else {
+        const DWORD markError = ::GetLastError();
+        feedback.Log(u"cannot delete " + file + u" now (" + DescribeError(error) + u") nor schedule it: " +
+                     DescribeError(markError));
+    }
+    return DeletionOutcome::AtRestart;
+}
+
+PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& feedback, RestartQuestion question) {
+    state.pendingDeletionsDone = true;
     if (state.replacedFiles.empty()) return PendingDeletions::NothingPending;
     StringList& files = state.replacedFiles;
     for (size_t index = 0; index < files.size();) {
-        const U16String& file = files[index];
-        if (DeleteMovedAside(file)) {
-            feedback.Log(u"deleted " + file);
-            files.erase(files.begin() + static_cast<ptrdiff_t>(index));
-            continue;
-        }
-        const DWORD error = ::GetLastError();
-        if (Sys().MoveFileExW(AsWide(file), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-            feedback.Log(u"scheduled for deletion at the next start of Windows: " + file + u" (" +
-                         DescribeError(error) + u")");
+        if (DeleteNowOrAtRestart(files[index], feedback) == DeletionOutcome::AtRestart) {
+            ++index;
         } else {
-            const DWORD markError = ::GetLastError();
-            feedback.Log(u"cannot delete " + file + u" now (" + DescribeError(error) + u") nor schedule it: " +
-                         DescribeError(markError));
+            files.erase(files.begin() + static_cast<ptrdiff_t>(index));
         }
-        ++index;
     }
     if (files.empty()) return PendingDeletions::AllDeleted;
+    if (question == RestartQuestion::DontAsk) {
+        feedback.Log(u"files wait for the next start of Windows; nobody was asked to restart");
+        return PendingDeletions::RestartLater;
+    }
     if (feedback.Message(kRestartQuestion, MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
         feedback.Log(u"no restart now: the files go at the next start of Windows");
         return PendingDeletions::RestartLater;
     }
     return RestartWindows(feedback) ? PendingDeletions::RestartRequested : PendingDeletions::RestartRefused;
+}
+
+SetupResult EndSuccessfulRun(InstallState& state, InstallFeedback& feedback, RestartQuestion question,
+                             bool packageAskedForRestart) {
+    if (!state.pendingDeletionsDone) {
+        state.result =
+            ResultAfterPendingDeletions(ProcessPendingDeletions(state, feedback, question), packageAskedForRestart);
+    }
+    return state.result;
 }
 
 }  // namespace quentar

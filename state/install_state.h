@@ -58,12 +58,18 @@ struct InstallState {
     // equal under A-Z folding (AddUnique only).
     StringList installedFolders;
     StringList installedFiles;
-    // Temporary names of files moved aside so that a new file could take
-    // their place, in the order moved: deleted at the end of a successful
-    // wizard, moved back by the removal of a failed installation. The
-    // original name is the temporary name without its last 33 characters
-    // ("." and 32 hexadecimal digits).
+    // Names of files moved aside so that a new file could take their place,
+    // in the order moved: deleted at the end of a successful run, moved back
+    // by the removal of a failed installation. The original name is the
+    // aside name without its last 33 characters ("." and 32 hexadecimal
+    // digits).
+    // A new file's temporary name whose deletion failed is listed here too,
+    // to go the same ways.
     StringList replacedFiles;
+    // The end of the successful run has dealt with replacedFiles (deleted,
+    // or scheduled for the next start of Windows): it is done once, however
+    // the run ends.
+    bool pendingDeletionsDone = false;
     // Files of installedFiles that the removal of a failed installation must
     // leave: those found in place with identical content and left untouched
     // (they belong to the earlier installation), and the new executable of an

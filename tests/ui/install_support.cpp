@@ -123,6 +123,12 @@ InstallPlace PlaceFor(const std::string& tag) {
     return place;
 }
 
+void ForAllUsers(InstallPlace& place) {
+    place.programFolderName = L"Quentar 2009";
+    place.programFolder = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Quentar 2009";
+    place.desktopLink = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Quentar.lnk";
+}
+
 std::wstring ShellFolder(int csidl) {
     wchar_t path[MAX_PATH] = {};
     return ::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE) ? std::wstring(path) : std::wstring();
@@ -553,15 +559,21 @@ void CleanUp(const InstallPlace& place) {
     DeleteTree(place.destination);
     DeleteTree(place.programFolder);
     ::DeleteFileW(place.desktopLink.c_str());
-    // Earlier desktop shortcuts moved aside ("Quentar.lnk.<32 digits>").
+    // Earlier desktop shortcuts moved aside ("Quentar.lnk.<32 digits>") and
+    // new ones not yet in place ("Quentar.lnk.~<8 digits>").
     const size_t slash = place.desktopLink.rfind(L'\\');
     const std::wstring desktop = place.desktopLink.substr(0, slash);
     const std::wstring linkName = place.desktopLink.substr(slash + 1) + L".";
     for (const std::wstring& name : FolderEntries(desktop)) {
-        if (StartsWithNoCase(name, linkName) && name.size() == linkName.size() + 32) {
+        if (StartsWithNoCase(name, linkName) &&
+            (name.size() == linkName.size() + 32 || (name.size() == linkName.size() + 9 && name[linkName.size()] == L'~'))) {
             ::DeleteFileW((desktop + L"\\" + name).c_str());
         }
     }
+    // Journals of runs a test ended abruptly: the next run would take them
+    // back in another test's place.
+    const std::wstring journals = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Quentar Setup\\Journal";
+    for (const std::wstring& name : FolderEntries(journals)) ::DeleteFileW((journals + L"\\" + name).c_str());
 
     for (const auto& [name, values] : ReadUninstallKeys()) {
         const auto folder = values.find(L"Folder");

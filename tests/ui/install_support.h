@@ -25,6 +25,9 @@ struct InstallPlace {
     std::wstring desktopLink;        // <Desktop>\Quentar.lnk
 };
 InstallPlace PlaceFor(const std::string& tag);
+// The place as an unattended installation makes it: the program folder
+// "Quentar 2009" in all users' Start menu, the desktop shortcut on theirs.
+void ForAllUsers(InstallPlace& place);
 
 // A shell folder's path (CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, ...).
 std::wstring ShellFolder(int csidl);
@@ -132,7 +135,8 @@ void EndProcess(DWORD id);
 
 // Removes what a test's installation may have left: running copies of its
 // application, its files, folders and shortcuts, the uninstall keys whose
-// "Folder" is its destination and its scheduled deletions.
+// "Folder" is its destination, its scheduled deletions, and the journals of
+// runs ended abruptly.
 void CleanUp(const InstallPlace& place);
 
 // The system's text for an error code, made one line as the program makes it.

@@ -214,6 +214,15 @@ protected:
         });
     }
 
+    // Starts the earlier installation's Quentar.exe into `running` and waits
+    // for its window.
+    static void RunEarlierApplication(const EarlierInstallation& earlier, std::optional<ui::SetupProcess>& running) {
+        running.emplace(earlier.executable, std::vector<std::wstring>{});
+        ASSERT_TRUE(running->Started()) << "the earlier Quentar.exe did not start, error " << running->StartError();
+        ASSERT_TRUE(ui::WaitUntil([&] { return !ApplicationProcesses(earlier.executable).empty(); }))
+            << "the earlier Quentar.exe shows no window";
+    }
+
     // The installed application with " /uninstall", its path quoted so that
     // a path with blanks cannot be taken for a shorter program.
     static std::wstring UninstallCommand(const std::wstring& exe) { return L"\"" + exe + L"\" /uninstall"; }
@@ -336,12 +345,7 @@ TEST_P(OverEarlierInstallation, ReplacesItAndDealsWithTheMovedFilesAtFinish) {
     }
 
     std::optional<ui::SetupProcess> running;
-    if (c.running) {
-        running.emplace(earlier.executable, std::vector<std::wstring>{});
-        ASSERT_TRUE(running->Started()) << "the earlier Quentar.exe did not start, error " << running->StartError();
-        ASSERT_TRUE(ui::WaitUntil([&] { return !ApplicationProcesses(earlier.executable).empty(); }))
-            << "the earlier Quentar.exe shows no window";
-    }
+    if (c.running) ASSERT_NO_FATAL_FAILURE(RunEarlierApplication(earlier, running));
 
     auto wizard = InstallUpToProgress({/*desktopShortcut=*/true, /*axisRuntime=*/false});
     ASSERT_TRUE(wizard);
@@ -418,6 +422,94 @@ TEST_P(OverEarlierInstallation, ReplacesItAndDealsWithTheMovedFilesAtFinish) {
     }
     if (running) running->Kill();
 }
+
+// After an installation over an earlier one, the wizard left from the
+// finish page another way than Finish: the files moved aside go all the
+// same, without the restart question; one still in use waits for the next
+// start of Windows, and the exit code says so.
+enum class Leave { Cancel, CloseBox, Escape };
+
+struct LeaveCase {
+    const char* name;
+    Leave leave;
+    bool running;  // the earlier Quentar.exe runs
+};
+
+void PrintTo(const LeaveCase& c, std::ostream* os) { *os << c.name; }
+
+class LeftOnTheFinishPage : public Installation, public ::testing::WithParamInterface<LeaveCase> {
+protected:
+    // What a person does: the button, the close box, or Esc on the page.
+    static bool LeaveBy(const Wizard& wizard, Leave how) {
+        switch (how) {
+            case Leave::Cancel:
+                return wizard.Cancel();
+            case Leave::CloseBox:
+                return ::PostMessageW(wizard.Sheet(), WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
+            case Leave::Escape: {
+                GUITHREADINFO info{};
+                info.cbSize = sizeof(info);
+                ::GetGUIThreadInfo(::GetWindowThreadProcessId(wizard.Sheet(), nullptr), &info);
+                const HWND target = info.hwndFocus != nullptr ? info.hwndFocus : wizard.Sheet();
+                return ::PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001) != FALSE &&
+                       ::PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001) != FALSE;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_P(LeftOnTheFinishPage, LeavesNoMovedAsideFileBehind) {
+    const LeaveCase& c = GetParam();
+    const EarlierInstallation earlier = MakeEarlierInstallation(place_);
+    ASSERT_FALSE(HasFailure()) << "the earlier installation could not be made";
+    std::optional<ui::SetupProcess> running;
+    if (c.running) ASSERT_NO_FATAL_FAILURE(RunEarlierApplication(earlier, running));
+
+    auto wizard = InstallUpToProgress({/*desktopShortcut=*/true, /*axisRuntime=*/false});
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(WaitForFinishPage(*wizard));
+    ASSERT_TRUE(ui::WaitUntil([&] { return wizard->IsEnabled(Wizard::kFinish); }));
+    const std::wstring desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY);
+    const std::vector<std::wstring> aside = MovedAside(place_.destination);
+    ASSERT_EQ(aside.size(), 3u) << "nothing to clear up";
+    ASSERT_EQ(MovedAside(place_.programFolder).size(), 2u);
+
+    ASSERT_TRUE(LeaveBy(*wizard, c.leave));
+    const std::optional<DWORD> exitCode = Process().WaitForExit();
+    if (!exitCode) {
+        const auto box = ui::FindMessageBox(Process().Id(), ui::Duration{0});
+        FAIL() << "still running" << (box ? ", showing \"" + Narrow(box->Text()) + "\"" : "");
+    }
+    EXPECT_EQ(*exitCode, c.running ? quentar::kExitRestartNeeded : quentar::kExitInstalled);
+    // The start request is Finish's alone.
+    EXPECT_TRUE(StartedBySetup().empty());
+
+    EXPECT_TRUE(MovedAside(place_.programFolder).empty());
+    EXPECT_TRUE(MovedAside(desktop).empty());
+    const std::vector<std::wstring> left = MovedAside(place_.destination);
+    const std::vector<std::wstring> pending = PendingDeletions();
+    if (c.running) {
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_NE(left[0].find(L"\\Quentar.exe."), std::wstring::npos) << Narrow(left[0]);
+        EXPECT_TRUE(std::any_of(pending.begin(), pending.end(),
+                                [&](const std::wstring& p) { return _wcsicmp(p.c_str(), left[0].c_str()) == 0; }))
+            << "not scheduled: " << Narrow(left[0]);
+    } else {
+        EXPECT_TRUE(left.empty()) << Narrow(left.front());
+    }
+    ExpectPayloadFilesInstalled();
+    if (running) running->Kill();
+}
+
+const LeaveCase kLeaveCases[] = {
+    {"Cancel", Leave::Cancel, false},
+    {"CloseBoxWhileQuentarRuns", Leave::CloseBox, true},
+    {"Escape", Leave::Escape, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Ways, LeftOnTheFinishPage, ::testing::ValuesIn(kLeaveCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 const EarlierCase kEarlierCases[] = {
     {"NotRunningStartBoxCleared", false, false, false},

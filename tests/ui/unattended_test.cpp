@@ -127,9 +127,7 @@ class Unattended : public InstallTest {
 protected:
     void SetUp() override {
         InstallTest::SetUp();
-        place_.programFolderName = L"Quentar 2009";
-        place_.programFolder = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Quentar 2009";
-        place_.desktopLink = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Quentar.lnk";
+        ForAllUsers(place_);
         CleanUp(place_);
         log_ = FreshLogPath("unattended");
     }

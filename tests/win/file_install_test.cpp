@@ -16,6 +16,8 @@
 #include "engine_test_support.h"
 #include "install/chunk_plan.h"
 #include "install/file_install.h"
+#include "install/staged_names.h"
+#include "removal/restart.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
 
@@ -160,7 +162,7 @@ TEST_F(FileInstall, TemporaryNameIsThePathADotAndTheGuidBytesInMemoryOrder) {
     EXPECT_EQ(ReadBytes(path + u".67452301ab89efcd0123456789abcdef"), Bytes("old picture"));
 }
 
-TEST_F(FileInstall, WithoutAGuidTheTemporaryNameComesFromPseudoRandomWords) {
+TEST_F(FileInstall, WithoutAGuidTheMadeUpNamesComeFromPseudoRandomWords) {
     const U16String path = CarryOver(u"repo.jpg", Bytes("new picture"), Bytes("old picture"));
     FixedGuid noGuid(E_FAIL);
     ScopedSystemApi scope(noGuid);
@@ -170,19 +172,23 @@ TEST_F(FileInstall, WithoutAGuidTheTemporaryNameComesFromPseudoRandomWords) {
 
     EXPECT_TRUE(InstallEntryFile(state_, u"repo.jpg", feedback_));
 
+    // Two names are made: the new file's temporary name, then the earlier
+    // file's aside name, each from four fresh words.
     std::srand(4242);
-    uint8_t expected[16];
-    for (int w = 0; w < 4; ++w) {
-        const uint32_t high = static_cast<uint32_t>(std::rand());
-        const uint32_t low = static_cast<uint32_t>(std::rand());
-        const uint32_t word = (high << 16) | low;
-        for (int b = 0; b < 4; ++b) expected[4 * w + b] = static_cast<uint8_t>(word >> (8 * b));
-        // The run-time library's rand() has 15 bits.
-        EXPECT_EQ(word & 0x80008000u, 0u);
+    uint8_t expected[2][16];
+    for (auto& bytes : expected) {
+        for (int w = 0; w < 4; ++w) {
+            const uint32_t high = static_cast<uint32_t>(std::rand());
+            const uint32_t low = static_cast<uint32_t>(std::rand());
+            const uint32_t word = (high << 16) | low;
+            for (int b = 0; b < 4; ++b) bytes[4 * w + b] = static_cast<uint8_t>(word >> (8 * b));
+            // The run-time library's rand() has 15 bits.
+            EXPECT_EQ(word & 0x80008000u, 0u);
+        }
     }
-    EXPECT_EQ(noGuid.calls, 1);
-    EXPECT_EQ(state_.replacedFiles, StringList{AsideName(path, expected)});
-    EXPECT_EQ(ReadBytes(AsideName(path, expected)), Bytes("old picture"));
+    EXPECT_EQ(noGuid.calls, 2);
+    EXPECT_EQ(state_.replacedFiles, StringList{AsideName(path, expected[1])});
+    EXPECT_EQ(ReadBytes(AsideName(path, expected[1])), Bytes("old picture"));
     EXPECT_EQ(ReadBytes(path), Bytes("new picture"));
 }
 
@@ -212,6 +218,10 @@ public:
         ++moves;
         return inner_.MoveFileW(from, to);
     }
+    BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) override {
+        ++moves;
+        return inner_.MoveFileExW(from, to, flags);
+    }
     int moves = 0;
 };
 
@@ -228,41 +238,74 @@ TEST_F(FileInstall, FolderOfTheFilesNameShowsTheMessageAtOnceWithoutAMove) {
     ASSERT_EQ(feedback_.messages.size(), 1u);
     EXPECT_EQ(feedback_.messages[0].text, CreateFileMessage(path, ERROR_ACCESS_DENIED));
     EXPECT_NE(::GetFileAttributesW(AsWide(path)) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    // Not even a temporary file was written.
+    EXPECT_EQ(Listing(folder_.path()), std::vector<U16String>{u"zorbel.dll"});
     EXPECT_TRUE(state_.installedFiles.empty());
     EXPECT_TRUE(state_.replacedFiles.empty());
 }
 
-// Refuses to create `path` for writing, with `error`.
-class RefusedCreation : public ForwardingSystemApi {
+// Refuses, with `error`, to create a new file for `path` under its temporary
+// name, or to move that file onto `path`.
+class RefusedNewFile : public ForwardingSystemApi {
 public:
-    RefusedCreation(U16String path, DWORD error) : ForwardingSystemApi(Sys()), path_(std::move(path)), error_(error) {}
+    enum class Step { Creation, MoveOntoTheName };
+    RefusedNewFile(U16String path, Step step, DWORD error)
+        : ForwardingSystemApi(Sys()), path_(std::move(path)), step_(step), error_(error) {}
     HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                        DWORD flags, HANDLE templateFile) override {
-        if ((access & GENERIC_WRITE) && FromWide(name) == path_) {
+        if (step_ == Step::Creation && (access & GENERIC_WRITE) && TargetOfTemporaryName(FromWide(name)) == path_) {
             ::SetLastError(error_);
             return INVALID_HANDLE_VALUE;
         }
         return inner_.CreateFileW(name, access, share, security, disposition, flags, templateFile);
     }
+    BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) override {
+        if (step_ == Step::MoveOntoTheName && TargetOfTemporaryName(FromWide(from)) == path_) {
+            ::SetLastError(error_);
+            return FALSE;
+        }
+        return inner_.MoveFileExW(from, to, flags);
+    }
 
 private:
     U16String path_;
+    Step step_;
     DWORD error_;
 };
 
-TEST_F(FileInstall, EarlierFileIsMovedBackWhenTheNewOneCannotBeCreated) {
-    const U16String path = CarryOver(u"zorbel.dll", Bytes("new library"), Bytes("old library"));
-    RefusedCreation refuse(path, ERROR_ACCESS_DENIED);
-    ScopedSystemApi scope(refuse);
-
-    EXPECT_FALSE(InstallEntryFile(state_, u"zorbel.dll", feedback_));
-
-    ASSERT_EQ(feedback_.messages.size(), 1u);
-    EXPECT_EQ(feedback_.messages[0].text, CreateFileMessage(path, ERROR_ACCESS_DENIED));
-    EXPECT_EQ(ReadBytes(path), Bytes("old library"));
-    EXPECT_EQ(Listing(folder_.path()), std::vector<U16String>{u"zorbel.dll"});
-    EXPECT_TRUE(state_.replacedFiles.empty());
-    EXPECT_TRUE(state_.installedFiles.empty());
+TEST_F(FileInstall, EarlierFileStaysOrIsMovedBackWhenTheNewOneCannotBeCreatedOrTakeTheName) {
+    const struct {
+        const char* what;
+        RefusedNewFile::Step step;
+        DWORD error;
+    } cases[] = {
+        {"temporary file refused", RefusedNewFile::Step::Creation, ERROR_ACCESS_DENIED},
+        {"name refused after the earlier file was moved aside", RefusedNewFile::Step::MoveOntoTheName,
+         ERROR_SHARING_VIOLATION},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        InstallState state;
+        state.destinationFolder = folder.path();
+        RecordingFeedback feedback;
+        state.payload = testing::MakePayload({{u"zorbel.dll", Bytes("new library"), testing::kTime2010}});
+        const U16String path = folder / u"zorbel.dll";
+        WriteBytes(path, Bytes("old library"));
+        testing::SetTimes(path, testing::kTime2001);
+        {
+            RefusedNewFile refuse(path, c.step, c.error);
+            ScopedSystemApi scope(refuse);
+            EXPECT_FALSE(InstallEntryFile(state, u"zorbel.dll", feedback));
+        }
+        ASSERT_EQ(feedback.messages.size(), 1u);
+        EXPECT_EQ(feedback.messages[0].text, CreateFileMessage(path, c.error));
+        EXPECT_EQ(ReadBytes(path), Bytes("old library"));
+        EXPECT_EQ(TimesOf(path).write, testing::kTime2001);
+        EXPECT_EQ(Listing(folder.path()), std::vector<U16String>{u"zorbel.dll"});
+        EXPECT_TRUE(state.replacedFiles.empty());
+        EXPECT_TRUE(state.installedFiles.empty());
+    }
 }
 
 TEST_F(FileInstall, RunningExecutableIsMovedAsideAndReplaced) {
@@ -306,10 +349,13 @@ public:
     };
     explicit WriteRecorder(U16String path) : ForwardingSystemApi(Sys()), path_(std::move(path)) {}
 
+    // The new file is written under its temporary name.
     HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                        DWORD flags, HANDLE templateFile) override {
         const HANDLE h = inner_.CreateFileW(name, access, share, security, disposition, flags, templateFile);
-        if (h != INVALID_HANDLE_VALUE && (access & GENERIC_WRITE) && FromWide(name) == path_) target_ = h;
+        if (h != INVALID_HANDLE_VALUE && (access & GENERIC_WRITE) && TargetOfTemporaryName(FromWide(name)) == path_) {
+            target_ = h;
+        }
         return h;
     }
     BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) override {
@@ -384,6 +430,18 @@ TEST_F(FileInstall, ApplicationExecutableNeedsItsEntryAndAPlanThatFitsIt) {
     EXPECT_EQ(feedback_.messages[0].text, CreateFileMessage(state_.applicationPath, ERROR_INVALID_DATA));
     EXPECT_FALSE(Exists(state_.applicationPath));
     EXPECT_TRUE(state_.installedFiles.empty());
+}
+
+// Installs `path` from the payload's entry of its name, as the application
+// executable (chunk by chunk, from "Quentar.exe") or as the companion
+// "zorbel.dll".
+bool InstallAs(bool applicationExecutable, InstallState& state, const U16String& path, RecordingFeedback& feedback) {
+    if (!applicationExecutable) return InstallEntryFile(state, u"zorbel.dll", feedback);
+    state.applicationEntry = FindEntry(u"Quentar.exe", state);
+    state.applicationPath = path;
+    ChunkPlan plan;
+    PlanChunks(state.applicationEntry.FileSizeLow(), plan);
+    return WriteApplicationExecutable(state, plan, feedback);
 }
 
 // Makes the writing of one path fail in a chosen way, at the `nth` write or
@@ -466,15 +524,7 @@ TEST_F(FileInstall, FailedOrShortWritesFailTheStepAndLeaveTheEarlierFile) {
         {
             FailingWrites faults(path, c.fault, c.applicationExecutable ? 3 : 1);
             ScopedSystemApi scope(faults);
-            if (c.applicationExecutable) {
-                state.applicationEntry = FindEntry(u"Quentar.exe", state);
-                state.applicationPath = path;
-                ChunkPlan plan;
-                PlanChunks(static_cast<uint32_t>(data.size()), plan);
-                result = WriteApplicationExecutable(state, plan, feedback);
-            } else {
-                result = InstallEntryFile(state, u"zorbel.dll", feedback);
-            }
+            result = InstallAs(c.applicationExecutable, state, path, feedback);
         }
         EXPECT_FALSE(result);
         ASSERT_EQ(feedback.messages.size(), 1u);
@@ -488,6 +538,172 @@ TEST_F(FileInstall, FailedOrShortWritesFailTheStepAndLeaveTheEarlierFile) {
         EXPECT_TRUE(state.installedFiles.empty());
         EXPECT_TRUE(state.replacedFiles.empty());
     }
+}
+
+// Watches the name of one file while it is installed: before every call the
+// engine makes, the name must hold the earlier file or the new one, each
+// whole, or nothing only between moving the earlier file aside and moving
+// the new one onto the name. Records the steps on the new file.
+class NameWatcher : public ForwardingSystemApi {
+public:
+    NameWatcher(U16String path, std::vector<uint8_t> earlier, std::vector<uint8_t> fresh)
+        : ForwardingSystemApi(Sys()), path_(std::move(path)), earlier_(std::move(earlier)), new_(std::move(fresh)) {}
+
+    HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                       DWORD flags, HANDLE templateFile) override {
+        Check();
+        const HANDLE h = inner_.CreateFileW(name, access, share, security, disposition, flags, templateFile);
+        if (h != INVALID_HANDLE_VALUE && (access & GENERIC_WRITE) && TargetOfTemporaryName(FromWide(name)) == path_) {
+            written_ = h;
+            steps.push_back(disposition == CREATE_NEW ? "create new" : "create");
+        }
+        return h;
+    }
+    BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) override {
+        Check();
+        if (file == written_ && (steps.empty() || steps.back() != "write")) steps.push_back("write");
+        return inner_.WriteFile(file, buffer, size, done, overlapped);
+    }
+    BOOL SetFileTime(HANDLE file, const FILETIME* c, const FILETIME* a, const FILETIME* w) override {
+        if (file == written_) steps.push_back("times");
+        return inner_.SetFileTime(file, c, a, w);
+    }
+    BOOL FlushFileBuffers(HANDLE file) override {
+        if (file == written_) steps.push_back("flush");
+        return inner_.FlushFileBuffers(file);
+    }
+    BOOL CloseHandle(HANDLE handle) override {
+        if (handle == written_) {
+            steps.push_back("close");
+            written_ = INVALID_HANDLE_VALUE;
+        }
+        return inner_.CloseHandle(handle);
+    }
+    BOOL MoveFileW(LPCWSTR from, LPCWSTR to) override {
+        Check();
+        steps.push_back("plain move");
+        return inner_.MoveFileW(from, to);
+    }
+    BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) override {
+        Check();
+        const U16String source = FromWide(from);
+        const bool writeThrough = (flags & MOVEFILE_WRITE_THROUGH) != 0;
+        if (source == path_) {
+            steps.push_back(writeThrough ? "aside" : "aside, not written through");
+            const BOOL moved = inner_.MoveFileExW(from, to, flags);
+            between_ = moved != FALSE;
+            return moved;
+        }
+        if (TargetOfTemporaryName(source) == path_ && to != nullptr && FromWide(to) == path_) {
+            steps.push_back(writeThrough ? "onto the name" : "onto the name, not written through");
+            // Whole before it takes the name.
+            EXPECT_EQ(testing::ReadBytes(source), new_);
+            const BOOL moved = inner_.MoveFileExW(from, to, flags);
+            between_ = between_ && !moved;
+            return moved;
+        }
+        return inner_.MoveFileExW(from, to, flags);
+    }
+
+    std::vector<std::string> steps;
+
+private:
+    void Check() {
+        if (!Exists(path_)) {
+            EXPECT_TRUE(between_ || earlier_.empty()) << "nothing at the name, " << steps.size() << " steps in";
+            return;
+        }
+        const std::vector<uint8_t> now = testing::ReadBytes(path_);
+        EXPECT_TRUE(now == earlier_ || now == new_) << now.size() << " bytes at the name, " << steps.size()
+                                                    << " steps in";
+    }
+
+    U16String path_;
+    std::vector<uint8_t> earlier_, new_;
+    HANDLE written_ = INVALID_HANDLE_VALUE;
+    bool between_ = false;
+};
+
+TEST_F(FileInstall, EveryFileIsWholeUnderATemporaryNameBeforeItTakesItsName) {
+    const std::vector<uint8_t> fresh = PatternBytes(90000, 21);
+    const std::vector<uint8_t> earlier = Bytes("the earlier installation's file");
+    struct Case {
+        bool applicationExecutable;
+        bool earlierThere;
+    };
+    for (const Case c : {Case{true, true}, Case{true, false}, Case{false, true}, Case{false, false}}) {
+        SCOPED_TRACE(std::string(c.applicationExecutable ? "application executable" : "companion") +
+                     (c.earlierThere ? ", over an earlier file" : ", where none was"));
+        TempFolder folder;
+        InstallState state;
+        state.destinationFolder = folder.path();
+        RecordingFeedback feedback;
+        state.payload = testing::MakePayload({{u"Quentar.exe", fresh, testing::kTime2010},
+                                              {u"zorbel.dll", fresh, testing::kTime2010}});
+        const U16String path = folder / (c.applicationExecutable ? u"Quentar.exe" : u"zorbel.dll");
+        if (c.earlierThere) WriteBytes(path, earlier);
+        NameWatcher watcher(path, c.earlierThere ? earlier : std::vector<uint8_t>{}, fresh);
+        {
+            ScopedSystemApi scope(watcher);
+            ASSERT_TRUE(InstallAs(c.applicationExecutable, state, path, feedback));
+        }
+        std::vector<std::string> expected = {"create new", "write"};
+        if (c.applicationExecutable) expected.push_back("times");
+        expected.insert(expected.end(), {"flush", "close"});
+        if (c.earlierThere) expected.push_back("aside");
+        expected.push_back("onto the name");
+        EXPECT_EQ(watcher.steps, expected);
+        EXPECT_EQ(ReadBytes(path), fresh);
+        // Nothing is left beside it but the earlier file, moved aside.
+        EXPECT_EQ(Listing(folder.path()).size(), c.earlierThere ? 2u : 1u);
+        EXPECT_EQ(state.replacedFiles.size(), c.earlierThere ? 1u : 0u);
+    }
+}
+
+// Writes to the new file fail (a full disk), and its temporary file cannot be
+// deleted either (a virus scanner holds it, say).
+class FailedWriteThatStays : public WriteRecorder {
+public:
+    explicit FailedWriteThatStays(U16String path) : WriteRecorder(std::move(path)) {}
+    BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) override {
+        if (file != target_) return inner_.WriteFile(file, buffer, size, done, overlapped);
+        // Half of it lands, then the disk is full.
+        inner_.WriteFile(file, buffer, size / 2, done, overlapped);
+        ::SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    BOOL DeleteFileW(LPCWSTR name) override {
+        if (TargetOfTemporaryName(FromWide(name)) == path_) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        return inner_.DeleteFileW(name);
+    }
+};
+
+TEST_F(FileInstall, AnIncompleteFileThatCannotBeDeletedNeverCostsTheEarlierOne) {
+    const U16String path = CarryOver(u"zorbel.dll", PatternBytes(5000, 9), Bytes("the earlier library"));
+    {
+        FailedWriteThatStays faults(path);
+        ScopedSystemApi scope(faults);
+        EXPECT_FALSE(InstallEntryFile(state_, u"zorbel.dll", feedback_));
+    }
+    ASSERT_EQ(feedback_.messages.size(), 1u);
+    EXPECT_EQ(feedback_.messages[0].text, CreateFileMessage(path, ERROR_DISK_FULL));
+    // The earlier file was never touched; the incomplete one waits, listed
+    // for deletion only, under its temporary name.
+    EXPECT_EQ(ReadBytes(path), Bytes("the earlier library"));
+    EXPECT_TRUE(state_.installedFiles.empty());
+    ASSERT_EQ(state_.replacedFiles.size(), 1u);
+    const U16String incomplete = state_.replacedFiles[0];
+    EXPECT_EQ(TargetOfTemporaryName(incomplete), path);
+    EXPECT_EQ(Listing(folder_.path()).size(), 2u);
+
+    // A companion that fails does not stop the installation, whose end then
+    // deletes what it left: the incomplete file goes, the earlier one stays.
+    EXPECT_EQ(ProcessPendingDeletions(state_, feedback_), PendingDeletions::AllDeleted);
+    EXPECT_EQ(ReadBytes(path), Bytes("the earlier library"));
+    EXPECT_EQ(Listing(folder_.path()), std::vector<U16String>{u"zorbel.dll"});
 }
 
 }  // namespace

@@ -151,8 +151,15 @@ TEST(RemoveInstallation, TakesBackWhatItWroteAndPutsTheEarlierInstallationBack) 
     ASSERT_TRUE(InstallEntryFile(state, u"zorbel.dll", feedback));
     ASSERT_TRUE(::CreateDirectoryW(AsWide(programFolder), nullptr));
     {
-        UniqueFile shortcut = CreateTargetFile(&programFolder, state, u"Quentar.lnk", feedback);
-        ASSERT_TRUE(shortcut);
+        // A shortcut, put in place as the shortcuts are.
+        const U16String link = programFolder + u"\\Quentar.lnk";
+        U16String temporary;
+        ASSERT_EQ(PrepareTemporaryName(link, temporary, feedback), static_cast<DWORD>(ERROR_SUCCESS));
+        WriteBytes(temporary, Bytes("new link"));
+        ASSERT_EQ(PutWholeFileInPlace(state, link, temporary, WhenNotMovable::Fail, feedback),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+        AddUnique(state.installedFolders, programFolder);
+        AddUnique(state.installedFiles, link);
     }
     ASSERT_EQ(state.replacedFiles.size(), 2u);
     ASSERT_EQ(state.keptFiles, StringList{destination + u"\\zorbel.dll"});

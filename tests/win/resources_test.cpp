@@ -104,6 +104,9 @@ const ExpectedString kStrings[] = {
           L"continue?"},
     {274, L"The destination is a junction or a symbolic link:\n%1\n\nChoose a folder that is not a link to another "
           L"place."},
+    // A run that was killed could not be taken back fully: what is left.
+    {280, L"An earlier run of Quentar Setup was interrupted, and Setup could not put everything back as it was "
+          L"before that run. Check these files and registry keys:\n%1"},
 };
 
 // The sixteen strings of one RT_STRING block (block n holds ids 16(n-1) .. 16n-1).

@@ -24,61 +24,6 @@ namespace {
 // The engine tests' helpers (engine_test_support.h).
 using namespace quentar::testing;
 
-constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
-
-// The strings of PendingFileRenameOperations (pairs: source, target).
-std::vector<U16String> PendingRenames() {
-    std::vector<U16String> strings;
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return strings;
-    DWORD type = 0, size = 0;
-    if (::RegQueryValueExW(key, kPendingRenames, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size > 0) {
-        std::u16string data(size / 2 + 1, u'\0');
-        ::RegQueryValueExW(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-        data.resize(size / 2);
-        // Pairs of NUL-terminated strings; an empty target means "delete".
-        size_t start = 0;
-        while (start < data.size()) {
-            const size_t end = data.find(u'\0', start);
-            const size_t stop = end == U16String::npos ? data.size() : end;
-            strings.push_back(data.substr(start, stop - start));
-            start = stop + 1;
-        }
-    }
-    ::RegCloseKey(key);
-    return strings;
-}
-
-// Whether `path` is marked for deletion at the next start.
-bool MarkedForDeletion(const U16String& path) {
-    const std::vector<U16String> s = PendingRenames();
-    for (size_t i = 0; i + 1 < s.size(); i += 2) {
-        if (EqualsIgnoreAsciiCase(s[i], u"\\??\\" + path) && s[i + 1].empty()) return true;
-    }
-    return false;
-}
-
-// Takes this test's marks out of PendingFileRenameOperations again.
-void Unmark(const U16String& path) {
-    std::vector<U16String> s = PendingRenames();
-    U16String kept;
-    for (size_t i = 0; i + 1 < s.size(); i += 2) {
-        if (EqualsIgnoreAsciiCase(s[i], u"\\??\\" + path)) continue;
-        kept += s[i] + u'\0' + s[i + 1] + u'\0';
-    }
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    if (kept.empty()) {
-        ::RegDeleteValueW(key, kPendingRenames);
-    } else {
-        kept += u'\0';
-        ::RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                         static_cast<DWORD>(kept.size() * 2));
-    }
-    ::RegCloseKey(key);
-}
-
 // Stands between the engine and every call that could restart Windows: the
 // calls are recorded in order, the harmless ones forwarded, and neither the
 // shutdown order nor ExitWindowsEx ever reaches the system.

@@ -9,6 +9,7 @@
 #include "engine_test_support.h"
 #include "install/file_install.h"
 #include "install/shortcuts.h"
+#include "install/staged_names.h"
 #include "platform/system_api.h"
 #include "platform/wide.h"
 #include "removal/remove_installation.h"
@@ -142,6 +143,55 @@ TEST_F(Shortcuts, EarlierShortcutsAreMovedAsideAndComeBackWhenTheInstallationIsT
     EXPECT_FALSE(testing::Exists(aside));
     EXPECT_FALSE(testing::Exists(programFolder_ + u"\\Uninstall Quentar.lnk"));
     EXPECT_TRUE(testing::Exists(programFolder_)) << "the folder holds the earlier shortcut";
+}
+
+// Refuses to move anything whose name is `name` aside (it is held open
+// without sharing its deletion, say).
+class AsideRefused : public ForwardingSystemApi {
+public:
+    explicit AsideRefused(U16String name) : ForwardingSystemApi(Sys()), name_(std::move(name)) {}
+    BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) override {
+        if (FromWide(from) == name_ && to != nullptr && !OriginalNameOf(FromWide(to)).empty()) {
+            ::SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        }
+        return inner_.MoveFileExW(from, to, flags);
+    }
+
+private:
+    U16String name_;
+};
+
+TEST_F(Shortcuts, AnEarlierShortcutThatCannotBeMovedAsideIsWrittenOverAndTheNewOneCounts) {
+    ASSERT_TRUE(::CreateDirectoryW(AsWide(programFolder_), nullptr));
+    const U16String link = programFolder_ + u"\\Quentar.lnk";
+    ASSERT_TRUE(link_reader::WriteLink(W(link), L"C:\\Earlier\\Quentar.exe", L"", L"the earlier shortcut"));
+
+    AsideRefused refused(link);
+    {
+        ScopedSystemApi scope(refused);
+        CreateShortcuts(state_, feedback_);
+    }
+
+    // The new shortcut is in place, recorded, and what the end of the wizard
+    // starts; only the temporary name is gone from beside it.
+    const link_reader::LinkFacts facts = link_reader::ReadLink(W(link));
+    EXPECT_EQ(facts.description, L"Quentar");
+    EXPECT_EQ(facts.path, W(state_.applicationPath));
+    EXPECT_EQ(state_.runPath, state_.applicationPath);
+    EXPECT_EQ(state_.runDirectory, state_.destinationFolder);
+    EXPECT_EQ(state_.installedFiles,
+              (StringList{link, programFolder_ + u"\\Uninstall Quentar.lnk"}));
+    EXPECT_TRUE(state_.replacedFiles.empty());
+    WIN32_FIND_DATAW found{};
+    int entries = 0;
+    const HANDLE search = ::FindFirstFileW(AsWide(programFolder_ + u"\\*"), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        if (found.cFileName[0] != L'.') ++entries;
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    EXPECT_EQ(entries, 2);
 }
 
 // Makes chosen shell calls fail.
