@@ -124,6 +124,13 @@ SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& ar
     LoadPayload(state);
     state.applicationEntry = FindEntry(kApplicationEntryName, state);
 
+    uint32_t packageTimeout = kDefaultPackageTimeoutMinutes;
+    if (options.packageTimeoutGiven && !ParsePackageTimeout(options.packageTimeout, packageTimeout)) {
+        feedback.Log(u"/packagetimeout:" + options.packageTimeout + u" cannot be used: minutes from 1 to " +
+                     DecimalText(kMaxPackageTimeoutMinutes) + u" are");
+        return SetupResult::Failed;
+    }
+
     ComponentChoice choice;
     if (!ChooseComponents(options, arguments, state, choice, feedback)) return SetupResult::Failed;
     state.installArecontRuntime = choice.application && choice.arecont;
@@ -154,15 +161,19 @@ SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& ar
         }
     }
 
-    bool packagesNeedRestart = false;
+    PackagesOutcome packages;
     if (state.installAxisRuntime) {
-        feedback.Log(u"step: the Axis runtime packages");
-        packagesNeedRestart = RunRuntimePackages(state, feedback);
+        feedback.Log(u"step: the Axis runtime packages, each waited for at most " + DecimalText(packageTimeout) +
+                     u" minutes");
+        packages = RunRuntimePackages(state, feedback, packageTimeout);
     }
 
     const SetupResult result = ResultAfterPendingDeletions(ProcessPendingDeletions(state, feedback));
+    // A package that did not end may still be changing the machine: the run
+    // cannot say it installed.
+    if (packages.timedOut) return SetupResult::Failed;
     if (arguments.updateMode && choice.application) state.startApplication = true;
-    return packagesNeedRestart ? SetupResult::RestartNeeded : result;
+    return packages.restartNeeded ? SetupResult::RestartNeeded : result;
 }
 
 }  // namespace quentar

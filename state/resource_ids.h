@@ -34,6 +34,7 @@
 #define IDS_UPDATE_STILL_RUNNING 269  /* the running application has not ended */
 #define IDS_UPDATE_MOVE_FAILED   270  /* the new executable cannot take the old one's place */
 #define IDS_ALREADY_RUNNING      271  /* another setup of the product runs */
+#define IDS_UPDATE_REFUSED       272  /* "/exe:" names no installed Quentar */
 
 /* Welcome page (107, 231). */
 #define IDC_VERSION_TEXT     1127

@@ -22,10 +22,20 @@ inline std::vector<int> PageOrder(bool updateMode) {
             IDD_AXIS};
 }
 
+// The installation the update arguments below name.
+constexpr wchar_t kUpdateTargetFolder[] = L"C:\\Apps\\Quentar";
+
 // The arguments with which the running application starts its updater.
 inline std::vector<std::wstring> UpdateArguments() {
-    return {L"/update:1", L"/wh:0", L"/exe:C:\\Apps\\Quentar\\Quentar.exe"};
+    return {L"/update:1", L"/wh:0", L"/exe:" + std::wstring(kUpdateTargetFolder) + L"\\Quentar.exe"};
 }
+
+// The installation the update arguments name, as an earlier run of the setup
+// program recorded it (the setup program updates nothing else): its folder,
+// and its uninstall record listing its Quentar.exe. Removed again, record and
+// folder, by RemoveUpdateTarget. In install_support.cpp.
+void RecordUpdateTarget();
+void RemoveUpdateTarget();
 
 inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -65,6 +75,8 @@ protected:
         if (process_ && process_->IsRunning()) process_->Kill();
         process_.reset();
         RemoveSampleRuntime();
+        if (updateTargetRecorded_) RemoveUpdateTarget();
+        updateTargetRecorded_ = false;
     }
 
     // Starts a setup program; check Started() on the result.
@@ -80,6 +92,10 @@ protected:
 
     // Starts Setup.exe and waits for its wizard; nothing when it did not show.
     std::optional<ui::Wizard> OpenWizard(bool updateMode) {
+        if (updateMode && !updateTargetRecorded_) {
+            RecordUpdateTarget();
+            updateTargetRecorded_ = true;
+        }
         ui::SetupProcess& process = Start(UI_SETUP_EXE, updateMode ? UpdateArguments() : std::vector<std::wstring>{});
         if (!process.Started()) {
             ADD_FAILURE() << "Setup.exe did not start, error " << process.StartError();
@@ -123,6 +139,7 @@ protected:
     ui::SetupProcess& Process() { return *process_; }
 
     std::unique_ptr<ui::SetupProcess> process_;
+    bool updateTargetRecorded_ = false;
 };
 
 }  // namespace ui_test

@@ -96,6 +96,7 @@ const ExpectedString kStrings[] = {
           L"the update."},
     // Another setup of the product runs.
     {271, L"Another Quentar setup is already running. Wait until it has finished, then start this one again."},
+    {272, L"The update was refused:\n%1\nis not Quentar as installed by this setup program. Setup aborted."},
 };
 
 // The sixteen strings of one RT_STRING block (block n holds ids 16(n-1) .. 16n-1).
