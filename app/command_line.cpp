@@ -119,6 +119,9 @@ void ApplyArgument(const U16String& key, const U16String& value, CommandLine& li
         options.noRestart = true;
     } else if (key == u"/log") {
         options.logFile = value;
+    } else if (key == u"/packagetimeout") {
+        options.packageTimeoutGiven = true;
+        options.packageTimeout = value;
     }
 }
 
@@ -165,6 +168,7 @@ U16String DescribeCommandLine(const CommandLine& line) {
     if (options.componentsGiven) parts.push_back(u"/components:" + LogValue(options.components));
     if (options.noDesktop) parts.push_back(u"/nodesktop");
     if (options.noRestart) parts.push_back(u"/norestart");
+    if (options.packageTimeoutGiven) parts.push_back(u"/packagetimeout:" + LogValue(options.packageTimeout));
     if (!options.logFile.empty()) parts.push_back(u"/log:" + LogValue(options.logFile));
     if (parts.empty()) return u"none";
     U16String text;
@@ -178,6 +182,21 @@ void PrefillForUpdate(const UpdateArguments& args, InstallState& state) {
     if (!args.updateMode) return;
     state.destinationFolder = args.updateExeFolder;
     state.applicationPath = args.updateExePath + u".tmp";
+}
+
+bool ParsePackageTimeout(U16View text, uint32_t& minutes) {
+    minutes = 0;
+    if (text.empty()) return false;
+    uint64_t value = 0;
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - u'0');
+        // Stops before the value could outgrow its type.
+        if (value > kMaxPackageTimeoutMinutes) return false;
+    }
+    if (value == 0) return false;
+    minutes = static_cast<uint32_t>(value);
+    return true;
 }
 
 bool ParseComponentList(U16View list, ComponentChoice& choice, U16String& problem) {

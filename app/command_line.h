@@ -1,8 +1,9 @@
 // The command line of the setup program, every argument written as key,
 // colon, value: "/update", "/wh" and "/exe" ask for the in-place update;
 // "/quiet" asks for an installation without any window, with the options
-// "/dir", "/components", "/nodesktop", "/norestart"; "/log" names the log of
-// the run. Anything else is ignored; malformed arguments are never errors.
+// "/dir", "/components", "/nodesktop", "/norestart", "/packagetimeout"; "/log"
+// names the log of the run. Anything else is ignored; malformed arguments are
+// never errors.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,8 @@ struct SetupOptions {
     U16String components;          // ... with this list (ParseComponentList)
     bool noDesktop = false;        // "/nodesktop": no desktop shortcut
     bool noRestart = false;        // "/norestart": Windows is never restarted
+    bool packageTimeoutGiven = false;  // "/packagetimeout:" was given ...
+    U16String packageTimeout;          // ... with this value (ParsePackageTimeout)
     U16String logFile;             // "/log:" value; empty: the default log
 };
 
@@ -66,6 +69,16 @@ void PrefillForUpdate(const UpdateArguments& args, InstallState& state);
 // wide strtoll reads it: leading white space skipped, optional sign, digits up
 // to the first non-digit, 0 without digits, saturating on overflow.
 int64_t ParseDecimal64(U16View text);
+
+// The longest wait for one runtime package that "/packagetimeout:" may ask
+// for, in minutes: the wait is measured with the tick count, whose
+// differences wrap after 2^32 milliseconds (about 49.7 days).
+inline constexpr uint32_t kMaxPackageTimeoutMinutes = 71582;
+
+// Reads the minutes of "/packagetimeout:": decimal digits only, 1 to
+// kMaxPackageTimeoutMinutes. False for anything else (empty, 0, a sign, a
+// fraction, too many).
+bool ParsePackageTimeout(U16View text, uint32_t& minutes);
 
 // The components of "/components:", as the welcome page's boxes name them.
 struct ComponentChoice {

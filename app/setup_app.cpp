@@ -14,6 +14,7 @@
 #include "install/engine_support.h"
 #include "install/journal.h"
 #include "install/run_log.h"
+#include "install/update.h"
 #include "platform/resources.h"
 #include "state/fatal_error.h"
 #include "state/resource_ids.h"
@@ -72,24 +73,15 @@ std::vector<U16String> RuntimeArguments() {
     return args;
 }
 
-DWORD StartProgram(const U16String& runPath, const U16String& runDirectory) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    wchar_t commandLine[1] = {L'\0'};
-    if (!Sys().CreateProcessW(AsWide(runPath), commandLine, nullptr, nullptr, FALSE, 0, nullptr, AsWide(runDirectory),
-                              &startup, &process)) {
-        const DWORD error = ::GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION;
+bool StartInstalledApplication(const UserToken& user, const U16String& runPath, const U16String& runDirectory,
+                               InstallFeedback& feedback) {
+    // Never with the setup program's own token: elevated, or the system's.
+    if (!user.token) {
+        feedback.Log(u"Quentar is not started, as there is no token of a user to start it with: " + user.whose);
+        return false;
     }
-    // The program is not waited for; its handles are not needed.
-    const UniqueHandle processHandle(process.hProcess);
-    const UniqueHandle threadHandle(process.hThread);
-    return ERROR_SUCCESS;
-}
-
-bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory, InstallFeedback& feedback) {
-    const DWORD error = StartProgram(runPath, runDirectory);
+    feedback.Log(u"starting " + runPath + u" with the token of " + user.whose);
+    const DWORD error = StartProgramAs(user.token.get(), runPath, runDirectory);
     if (error != ERROR_SUCCESS) {
         feedback.Log(u"cannot start " + runPath + u": " + DescribeError(error));
         const U16String reason = SystemErrorText(error);
@@ -100,13 +92,25 @@ bool StartInstalledApplication(const U16String& runPath, const U16String& runDir
     return true;
 }
 
-bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory) {
+bool StartInstalledApplication(const UserToken& user, const U16String& runPath, const U16String& runDirectory) {
     WizardFeedback feedback(nullptr);
-    return StartInstalledApplication(runPath, runDirectory, feedback);
+    return StartInstalledApplication(user, runPath, runDirectory, feedback);
 }
 
-void StartApplicationAfterWizard(const InstallState& state) {
-    if (state.startApplication && !state.runPath.empty()) StartInstalledApplication(state.runPath, state.runDirectory);
+void StartApplicationAfterWizard(const InstallState& state, const UserToken& user) {
+    if (state.startApplication && !state.runPath.empty()) {
+        StartInstalledApplication(user, state.runPath, state.runDirectory);
+    }
+}
+
+UserToken RequesterToken(const UpdateArguments& arguments) {
+    UniqueHandle process;
+    if (!WindowOfExecutable(arguments.updateWindow, arguments.updateExePath, &process)) {
+        return {UniqueHandle(), u"nobody: window " + DecimalText(arguments.updateWindow) + u" is not a window of " +
+                                    arguments.updateExePath};
+    }
+    return ProcessUserToken(process.get(), u"the Quentar that asked for the update, process " +
+                                               DecimalText(::GetProcessId(process.get())));
 }
 
 namespace {
@@ -236,11 +240,23 @@ bool TakeSetupMutex(SetupLock& lock) {
 
 void OpenRunLog(const U16String& requested, const std::vector<U16String>& argv) {
     RunLog& log = TheRunLog();
-    DWORD requestedError = ERROR_SUCCESS;
-    if (!requested.empty() && !log.Open(requested)) requestedError = ::GetLastError();
+    // Said in the log once one is open.
+    StringList notes;
+    const auto refused = [&](const U16String& path, const U16String& why) {
+        notes.push_back(u"the log " + path + u" cannot be opened (" + why + u"): this run is logged here");
+    };
+    U16String why;
+    if (!requested.empty() && !log.Open(requested, &why)) refused(requested, why);
     if (!log.IsOpen()) {
-        const U16String fallback = DefaultLogPath();
-        if (fallback.empty() || !log.Open(fallback)) return;
+        U16String folder;
+        if (DefaultLogFolder(folder, &notes) != ERROR_SUCCESS) return;
+        const U16String fallback = JoinPath(folder, kDefaultLogName);
+        if (!log.Open(fallback, &why)) {
+            // The default name is taken by something that is no log: a name
+            // of this run's own beside it.
+            refused(fallback, why);
+            if (!log.Open(JoinPath(folder, FreshLogName()), &why)) return;
+        }
     }
 
     SYSTEMTIME now{};
@@ -261,10 +277,7 @@ void OpenRunLog(const U16String& requested, const std::vector<U16String>& argv) 
               DecimalText(::GetCurrentProcessId()) + u" =====");
     log.Write(u"program: " + ModuleFileName());
     log.Write(u"arguments:" + (arguments.empty() ? U16String(u" none") : arguments));
-    if (!requested.empty() && requestedError != ERROR_SUCCESS) {
-        log.Write(u"the log " + requested + u" cannot be opened (" + DescribeError(requestedError) +
-                  u"): this run is logged here");
-    }
+    for (const U16String& note : notes) log.Write(note);
 }
 
 void CSetupApp::RecoverInterruptedRuns() {
@@ -276,12 +289,8 @@ void CSetupApp::RecoverInterruptedRuns() {
     if (recovery.notRestored.empty()) return;
     U16String paths;
     for (const U16String& path : recovery.notRestored) paths += u"\n" + path;
-    const U16String text = FormatPositional(LoadStringResource(IDS_RECOVERY_INCOMPLETE), {paths.substr(1)});
-    if (options_.quiet) {
-        log.Message(text, MB_OK | MB_ICONEXCLAMATION);
-    } else {
-        LogMessage(text, AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION), false);
-    }
+    TellBeforeTheRun(FormatPositional(LoadStringResource(IDS_RECOVERY_INCOMPLETE), {paths.substr(1)}),
+                     MB_ICONEXCLAMATION);
 }
 
 void CSetupApp::Finish(SetupResult result) {
@@ -331,20 +340,42 @@ BOOL CSetupApp::InitInstance() {
         return FALSE;
     }
     if (!TakeSetupMutex(setupLock_)) {
-        const U16String text = LoadStringResource(IDS_ALREADY_RUNNING);
-        if (options_.quiet) {
-            UnattendedFeedback().Message(text, MB_OK | MB_ICONHAND);
-        } else {
-            LogMessage(text, AfxMessageBox(text, MB_OK | MB_ICONHAND), false);
-        }
+        TellBeforeTheRun(LoadStringResource(IDS_ALREADY_RUNNING), MB_ICONHAND);
         Finish(SetupResult::AlreadyRunning);
         return FALSE;
     }
     RecoverInterruptedRuns();
+    if (updateMode && !UpdateTargetAccepted()) {
+        Finish(SetupResult::Failed);
+        return FALSE;
+    }
 
     Finish(options_.quiet ? RunWithoutWindow() : RunWizard());
     return FALSE;
 }
+
+void CSetupApp::TellBeforeTheRun(const U16String& text, UINT icon) {
+    if (options_.quiet) {
+        UnattendedFeedback().Message(text, MB_OK | icon);
+    } else {
+        LogMessage(text, AfxMessageBox(text, MB_OK | icon), false);
+    }
+}
+
+bool CSetupApp::UpdateTargetAccepted() {
+    U16String problem;
+    if (!CheckUpdateTarget(Arguments(), problem)) {
+        TheRunLog().Write(u"update refused, nothing done: " + problem);
+        TellBeforeTheRun(FormatPositional(LoadStringResource(IDS_UPDATE_REFUSED), {updateExePath}), MB_ICONHAND);
+        return false;
+    }
+    // While the application still runs: it is asked to close later.
+    requester_ = RequesterToken(Arguments());
+    TheRunLog().Write(u"update of " + updateExePath + u", asked for by " + requester_.whose);
+    return true;
+}
+
+UserToken CSetupApp::ApplicationUser() { return updateMode ? std::move(requester_) : ShellUserToken(); }
 
 SetupResult CSetupApp::RunWithoutWindow() {
     TheRunLog().Write(updateMode ? u"unattended, update mode" : u"unattended");
@@ -354,7 +385,7 @@ SetupResult CSetupApp::RunWithoutWindow() {
     try {
         result = RunUnattended(options_, Arguments(), state, feedback);
         if (state.startApplication && !state.runPath.empty()) {
-            StartInstalledApplication(state.runPath, state.runDirectory, feedback);
+            StartInstalledApplication(ApplicationUser(), state.runPath, state.runDirectory, feedback);
         }
     } catch (...) {
         OnUncaughtException(std::current_exception());
@@ -388,7 +419,7 @@ SetupResult CSetupApp::RunWizard() {
 
     try {
         sheet->DoModal();
-        StartApplicationAfterWizard(sheet->installState);
+        StartApplicationAfterWizard(sheet->installState, ApplicationUser());
     } catch (...) {
         OnUncaughtException(std::current_exception());
     }

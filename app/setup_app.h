@@ -10,6 +10,7 @@
 #include "install/install_feedback.h"
 #include "platform/framework/win_app.h"
 #include "platform/unique_resource.h"
+#include "platform/user_token.h"
 #include "state/install_state.h"
 #include "state/setup_result.h"
 
@@ -66,9 +67,21 @@ private:
     // Records how the run ended: its journal discarded, its line in the log
     // and the exit code.
     void Finish(SetupResult result);
+    // A message of the start, before the wizard or the unattended run: a
+    // box with `icon`, or with "/quiet" the log only.
+    void TellBeforeTheRun(const U16String& text, UINT icon);
+    // In update mode: whether "/exe:" names the installed application
+    // (CheckUpdateTarget); if not, says so (message 275, the reason in the
+    // log) and nothing is done. If so, takes the token of the requesting
+    // application while it still runs.
+    bool UpdateTargetAccepted();
+    // Who starts the installed application at the end: the Quentar that asked
+    // for the update, in update mode; otherwise the signed-in user's shell.
+    UserToken ApplicationUser();
 
     SetupOptions options_;
     SetupLock setupLock_;  // held until the process ends
+    UserToken requester_;  // update mode: the token of the application that asked
     uint32_t exitCode_ = 0;
     // A run recovered at the start left files for the next start of Windows.
     bool recoveryNeedsRestart_ = false;
@@ -103,19 +116,23 @@ U16String FatalCause(std::exception_ptr error);
 // The runtime's wide argument vector as UTF-16 strings (argv[0] included).
 std::vector<U16String> RuntimeArguments();
 
-// Starts `runPath` in `runDirectory` the way the wizard's end does (no
-// arguments, the caller's environment, not waited for). Returns 0 or the
-// system's error.
-DWORD StartProgram(const U16String& runPath, const U16String& runDirectory);
+// Starts `runPath` in `runDirectory` as `user` (StartProgramAs: no arguments,
+// the user's environment, not waited for). Without a token nothing is
+// started and the log says why (user.whose). A failed start tells `feedback`
+// with the system's reason (message 213). Returns whether it started.
+// Without `feedback`, the wizard's message box.
+bool StartInstalledApplication(const UserToken& user, const U16String& runPath, const U16String& runDirectory,
+                               InstallFeedback& feedback);
+bool StartInstalledApplication(const UserToken& user, const U16String& runPath, const U16String& runDirectory);
 
-// StartProgram; on failure tells `feedback` with the system's reason (message
-// 213). Returns whether it started. Without `feedback`, the wizard's message
-// box.
-bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory, InstallFeedback& feedback);
-bool StartInstalledApplication(const U16String& runPath, const U16String& runDirectory);
+// The end of the run: starts the installed application as `user` when the
+// finish page asked for it and its path is known.
+void StartApplicationAfterWizard(const InstallState& state, const UserToken& user);
 
-// The end of the run: starts the installed application when the finish page
-// asked for it and its path is known.
-void StartApplicationAfterWizard(const InstallState& state);
+// The token of the Quentar that asked for the update: the process of
+// arguments.updateWindow when that is a window of the executable being
+// replaced (WindowOfExecutable). Opened at the start of the run, before the
+// application is asked to close.
+UserToken RequesterToken(const UpdateArguments& arguments);
 
 }  // namespace quentar

@@ -125,6 +125,13 @@ SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& ar
     LoadPayload(state);
     state.applicationEntry = FindEntry(kApplicationEntryName, state);
 
+    uint32_t packageTimeout = kDefaultPackageTimeoutMinutes;
+    if (options.packageTimeoutGiven && !ParsePackageTimeout(options.packageTimeout, packageTimeout)) {
+        feedback.Log(u"/packagetimeout:" + options.packageTimeout + u" cannot be used: minutes from 1 to " +
+                     DecimalText(kMaxPackageTimeoutMinutes) + u" are");
+        return SetupResult::Failed;
+    }
+
     ComponentChoice choice;
     if (!ChooseComponents(options, arguments, state, choice, feedback)) return SetupResult::Failed;
     state.installArecontRuntime = choice.application && choice.arecont;
@@ -155,15 +162,19 @@ SetupResult RunUnattended(const SetupOptions& options, const UpdateArguments& ar
         }
     }
 
-    bool packagesNeedRestart = false;
+    PackagesOutcome packages;
     if (state.installAxisRuntime) {
-        feedback.Log(u"step: the Axis runtime packages");
-        packagesNeedRestart = RunRuntimePackages(state, feedback);
+        feedback.Log(u"step: the Axis runtime packages, each waited for at most " + DecimalText(packageTimeout) +
+                     u" minutes");
+        packages = RunRuntimePackages(state, feedback, packageTimeout);
     }
 
     // Before the exit code is decided: files in use make it 3010, and so does
     // a package that asked for a restart, unless Windows restarts now.
-    const SetupResult result = EndSuccessfulRun(state, feedback, RestartQuestion::Ask, packagesNeedRestart);
+    const SetupResult result = EndSuccessfulRun(state, feedback, RestartQuestion::Ask, packages.restartNeeded);
+    // A package that did not end may still be changing the machine: the run
+    // cannot say it installed.
+    if (packages.timedOut) return SetupResult::Failed;
     if (arguments.updateMode && choice.application) state.startApplication = true;
     return result;
 }

@@ -37,7 +37,11 @@ namespace quentar {
 //    (RemoveInstallation, the folders made for the destination included) and
 //    ends the run as Failed, before any package;
 // 5. with the Axis runtime, every carried package run unattended and waited
-//    for (RunRuntimePackages);
+//    for (RunRuntimePackages), each at most "/packagetimeout:" minutes
+//    (kDefaultPackageTimeoutMinutes without it; a value that cannot be read
+//    ends the run as Failed before anything is done): one still running
+//    then is left running, and the run ends as Failed after the rest of its
+//    work;
 // 6. the files moved aside are deleted or left for the next start of
 //    Windows (ProcessPendingDeletions). Its restart question is answered No
 //    by UnattendedFeedback: an unattended run never restarts Windows, with or

@@ -4,9 +4,13 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "install/engine_support.h"
 #include "payload/payload_names.h"
+#include "platform/folder_security.h"
+#include "platform/plain_file.h"
 #include "platform/system_api.h"
 #include "platform/wide.h"
 
@@ -17,26 +21,18 @@ namespace {
 // path is at most MAX_PATH - 1 units long.
 constexpr size_t kShellPathUnits = MAX_PATH - 1;
 
+// Pieces in which a copy is read back and compared with the payload.
+constexpr DWORD kCompareChunk = 64 * 1024;
+
+// Pause between two looks at a package an unattended run waits for.
+constexpr DWORD kPackagePollMilliseconds = 100;
+
 // Whether creating `path` failed because the name is taken (by a file, or by
 // a folder or a file being deleted, which some systems report as access
 // denied) rather than because the folder cannot be written.
 bool NameTaken(const U16String& path, DWORD error) {
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return true;
     return Sys().GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The temporary folder, or empty when the system cannot say. A folder that
-// does not fit the buffer of MAX_PATH units is treated as unknown: no name in
-// it could be handed to the shell.
-U16String TempFolder(InstallFeedback& feedback) {
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = Sys().GetTempPathW(MAX_PATH, buffer);
-    if (length == 0 || length >= MAX_PATH) {
-        feedback.Log(u"cannot find the temporary folder: " +
-                     (length == 0 ? DescribeError(::GetLastError()) : u"its path is too long"));
-        return U16String();
-    }
-    return FromWide(buffer, length);
 }
 
 // Whether the package is one for the Windows Installer.
@@ -55,11 +51,75 @@ U16String SystemInstallerPath() {
                     u"msiexec.exe");
 }
 
+// Whether the open file `file` holds exactly `size` bytes equal to `data`,
+// read from its start.
+bool HoldsExactly(HANDLE file, const uint8_t* data, uint32_t size) {
+    std::vector<uint8_t> chunk(kCompareChunk);
+    uint32_t done = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!Sys().ReadFile(file, chunk.data(), kCompareChunk, &read, nullptr)) return false;
+        if (read == 0) return done == size;
+        if (read > size - done || std::memcmp(chunk.data(), data + done, read) != 0) return false;
+        done += read;
+    }
+}
+
+// Opens the copy written at `path` again for reading, write and delete denied
+// to everybody, and keeps it only when it is that very file with `entry`'s
+// data; otherwise empty, and `problem` says why.
+UniqueFile HoldCopy(const U16String& path, PayloadEntry entry, U16String& problem) {
+    UniqueFile hold(Sys().CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!hold) {
+        problem = u"it cannot be opened again: " + DescribeError(::GetLastError());
+        return hold;
+    }
+    problem = PlainFileProblem(hold.get(), path);
+    if (problem.empty() && !HoldsExactly(hold.get(), entry.Data(), entry.FileSizeLow())) {
+        problem = u"it is not what was written";
+    }
+    if (!problem.empty()) hold.reset();
+    return hold;
+}
+
 }  // namespace
 
-U16String WriteEntryToTempFile(PayloadEntry entry, InstallFeedback& feedback) {
-    const U16String folder = TempFolder(feedback);
-    if (folder.empty()) return U16String();
+PackageFolder::~PackageFolder() {
+    if (!path_.empty()) RemoveFolderTree(path_);
+}
+
+const U16String& PackageFolder::Get(InstallFeedback& feedback) {
+    if (tried_) return path_;
+    tried_ = true;
+    const U16String temp = SystemTempFolder();
+    if (temp.empty()) {
+        feedback.Log(u"cannot make a folder for the runtime packages: the system names no temporary folder");
+        return path_;
+    }
+    if (const DWORD error = CreatePrivateFolder(temp, kPackageFolderPrefix, path_)) {
+        feedback.Log(u"cannot make a folder for the runtime packages in " + temp + u": " + DescribeError(error));
+        path_.clear();
+        return path_;
+    }
+    feedback.Log(u"folder for the runtime packages: " + path_ + u", rights " + kAdministratorsOnlyRights);
+    return path_;
+}
+
+void PackageFolder::Remove(InstallFeedback& feedback) {
+    if (path_.empty()) return;
+    if (RemoveFolderTree(path_)) {
+        feedback.Log(u"removed the folder of the runtime packages " + path_);
+    } else {
+        feedback.Log(u"cannot remove all of the folder of the runtime packages " + path_ +
+                     u": a package may still use it");
+    }
+    path_.clear();
+}
+
+bool WriteEntryToTempFile(PayloadEntry entry, const U16String& folder, HeldCopy& copy, InstallFeedback& feedback) {
+    copy = HeldCopy{};
+    if (folder.empty()) return false;
 
     const U16String name = entry.FileName();
     const size_t dot = name.rfind(u'.');
@@ -72,58 +132,68 @@ U16String WriteEntryToTempFile(PayloadEntry entry, InstallFeedback& feedback) {
         const U16String path = JoinPath(folder, base + (n == 0 ? U16String() : DecimalText(n)) + extension);
         // Later candidates are longer still.
         if (path.size() > kShellPathUnits) {
-            feedback.Log(u"cannot copy " + name + u" to the temporary folder: the path " + path + u" is too long");
-            return U16String();
+            feedback.Log(u"cannot copy " + name + u" to " + folder + u": the path " + path + u" is too long");
+            return false;
         }
+        // Write and delete denied to everybody from the first byte.
         UniqueFile file(Sys().CreateFileW(AsWide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_ARCHIVE, nullptr));
+                                          FILE_ATTRIBUTE_ARCHIVE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file) {
             const DWORD error = ::GetLastError();
             if (NameTaken(path, error)) continue;
             feedback.Log(u"cannot create " + path + u": " + DescribeError(error));
-            return U16String();
+            return false;
         }
         DWORD written = 0;
         const BOOL wrote = Sys().WriteFile(file.get(), entry.Data(), entry.FileSizeLow(), &written, nullptr);
         const DWORD writeError = wrote ? ERROR_SUCCESS : ::GetLastError();
         // Closing flushes: a failed close means the copy may be incomplete.
+        // A program cannot be started from a file open for writing, so the
+        // copy is closed before it is held for reading.
         const bool closed = file.close();
-        if (wrote && written == entry.FileSizeLow() && closed) return path;
-
-        if (!wrote) {
-            feedback.Log(u"cannot write " + path + u": " + DescribeError(writeError));
+        U16String problem;
+        if (wrote && written == entry.FileSizeLow() && closed) {
+            UniqueFile hold = HoldCopy(path, entry, problem);
+            if (hold) {
+                copy.path = path;
+                copy.hold = std::move(hold);
+                return true;
+            }
+        } else if (!wrote) {
+            problem = u"it cannot be written: " + DescribeError(writeError);
         } else {
-            feedback.Log(u"cannot write " + path + u" in full: " + DecimalText(written) + u" of " +
-                         DecimalText(entry.FileSizeLow()) + u" bytes" + (closed ? u"" : u", and the close failed"));
+            problem = u"it was written in part: " + DecimalText(written) + u" of " + DecimalText(entry.FileSizeLow()) +
+                      u" bytes" + (closed ? u"" : u", and the close failed");
         }
-        // An incomplete copy is of no use to anybody.
+        feedback.Log(u"no usable copy at " + path + u": " + problem);
+        // An incomplete or unknown copy is of no use to anybody.
         Sys().DeleteFileW(AsWide(path));
-        return U16String();
+        return false;
     }
-    feedback.Log(u"cannot copy " + name + u" to the temporary folder: the first " + DecimalText(kTempCopyCandidates) +
+    feedback.Log(u"cannot copy " + name + u" to " + folder + u": the first " + DecimalText(kTempCopyCandidates) +
                  u" names are all taken");
-    return U16String();
+    return false;
 }
 
-RuntimePackage::Start RuntimePackage::Begin(U16View entryName, const InstallState& state, InstallFeedback& feedback,
-                                            bool unattended) {
+RuntimePackage::Start RuntimePackage::Begin(U16View entryName, const InstallState& state, PackageFolder& folder,
+                                            InstallFeedback& feedback, bool unattended) {
     name = entryName;
-    file.clear();
+    copy = HeldCopy{};
     process.reset();
     const PayloadEntry entry = FindEntry(name, state);
     if (!entry) {
         feedback.Log(u"runtime package " + name + u" is not carried: skipped");
         return Start::NotCarried;
     }
-    file = WriteEntryToTempFile(entry, feedback);
-    if (file.empty()) {
+    const U16String& directory = folder.Get(feedback);
+    if (!WriteEntryToTempFile(entry, directory, copy, feedback)) {
         feedback.Log(u"runtime package " + name + u" skipped: no copy to start");
         return Start::NotCopied;
     }
 
     wchar_t path[MAX_PATH] = {};
-    const size_t units = std::min(file.size(), kShellPathUnits);
-    std::copy_n(file.data(), units, path);
+    const size_t units = std::min(copy.path.size(), kShellPathUnits);
+    std::copy_n(copy.path.data(), units, path);
     // No owner or verb: the file type's default action, as a double click
     // would run it.
     SHELLEXECUTEINFOW info{};
@@ -136,11 +206,13 @@ RuntimePackage::Start RuntimePackage::Begin(U16View entryName, const InstallStat
     U16String parameters;
     if (unattended && IsInstallerPackage(name)) {
         installer = SystemInstallerPath();
-        parameters = u"/i \"" + file + u"\" /qn /norestart";
+        parameters = u"/i \"" + copy.path + u"\" /qn /norestart";
         info.lpFile = AsWide(installer);
         info.lpParameters = AsWide(parameters);
     }
-    info.lpDirectory = L".";
+    // The folder only this run can write: whatever the package loads from
+    // its working folder is the package's own.
+    info.lpDirectory = AsWide(directory);
     info.nShow = SW_SHOWNORMAL;
     if (!Sys().ShellExecuteExW(&info)) {
         feedback.Log(u"runtime package " + name + u" could not be started: " + DescribeError(::GetLastError()));
@@ -150,13 +222,14 @@ RuntimePackage::Start RuntimePackage::Begin(U16View entryName, const InstallStat
     process.reset(info.hProcess);
     if (!process) {
         // Handed to something that gives no process to wait for (a running
-        // program that took the file over): it counts as ended.
-        feedback.Log(u"runtime package " + name + u" was started without a process to wait for; " + file +
+        // program that took the file over): it counts as ended, and its
+        // copy stays until the folder goes.
+        feedback.Log(u"runtime package " + name + u" was started without a process to wait for; " + copy.path +
                      u" is left in place");
-        file.clear();
+        copy = HeldCopy{};
         return Start::WithoutProcess;
     }
-    feedback.Log(u"runtime package " + name + u" started from " + file +
+    feedback.Log(u"runtime package " + name + u" started from " + copy.path +
                  (installer.empty() ? U16String() : u" by " + installer + u" " + parameters));
     return Start::Running;
 }
@@ -184,24 +257,44 @@ bool RuntimePackage::End(uint32_t wait, InstallFeedback& feedback) {
 }
 
 void RuntimePackage::DeleteCopy(InstallFeedback& feedback) {
-    if (file.empty()) return;
-    if (Sys().DeleteFileW(AsWide(file))) {
-        feedback.Log(u"deleted the temporary copy " + file);
+    if (copy.path.empty()) return;
+    // Released first: the copy is held denying its deletion.
+    copy.hold.reset();
+    if (Sys().DeleteFileW(AsWide(copy.path))) {
+        feedback.Log(u"deleted the temporary copy " + copy.path);
     } else {
-        feedback.Log(u"cannot delete the temporary copy " + file + u": " + DescribeError(::GetLastError()));
+        feedback.Log(u"cannot delete the temporary copy " + copy.path + u": " + DescribeError(::GetLastError()));
     }
-    file.clear();
+    copy = HeldCopy{};
 }
 
-bool RunRuntimePackages(const InstallState& state, InstallFeedback& feedback) {
-    bool restartNeeded = false;
+PackagesOutcome RunRuntimePackages(const InstallState& state, InstallFeedback& feedback, uint32_t timeoutMinutes) {
+    PackagesOutcome outcome;
+    PackageFolder folder;
+    // Packages left running keep their copies held until the folder goes.
+    std::vector<RuntimePackage> leftRunning;
+    const uint64_t timeout = static_cast<uint64_t>(timeoutMinutes) * 60000;
     for (const char16_t* entryName : kAxisPackageEntryNames) {
         RuntimePackage package;
-        if (package.Begin(entryName, state, feedback, true) != RuntimePackage::Start::Running) continue;
-        const DWORD wait = Sys().WaitForSingleObject(package.process.get(), INFINITE);
-        if (package.End(wait, feedback)) restartNeeded = true;
+        if (package.Begin(entryName, state, folder, feedback, true) != RuntimePackage::Start::Running) continue;
+        const DWORD started = Sys().GetTickCount();
+        DWORD wait = WAIT_TIMEOUT;
+        // Unsigned difference: right across the wrap of the tick count.
+        while ((wait = Sys().WaitForSingleObject(package.process.get(), kPackagePollMilliseconds)) == WAIT_TIMEOUT &&
+               static_cast<DWORD>(Sys().GetTickCount() - started) < timeout) {
+        }
+        if (wait == WAIT_TIMEOUT) {
+            feedback.Log(u"runtime package " + package.name + u" is still running after " +
+                         DecimalText(timeoutMinutes) + u" minutes: left running, the run fails");
+            outcome.timedOut = true;
+            leftRunning.push_back(std::move(package));
+            continue;
+        }
+        if (package.End(wait, feedback)) outcome.restartNeeded = true;
     }
-    return restartNeeded;
+    for (RuntimePackage& package : leftRunning) package.copy.hold.reset();
+    folder.Remove(feedback);
+    return outcome;
 }
 
 }  // namespace quentar

@@ -67,7 +67,7 @@ void CSetupAXIS::Step() {
     sheet->EnableWindow(FALSE);
     const U16String name = packages_.front();
     packages_.pop_front();
-    if (package_.Begin(name, State(), *feedback_) == RuntimePackage::Start::Running) {
+    if (package_.Begin(name, State(), folder_, *feedback_) == RuntimePackage::Start::Running) {
         SetTimer(kPollTimer, kPollMilliseconds);
         return;
     }
@@ -85,6 +85,7 @@ void CSetupAXIS::Poll() {
 }
 
 void CSetupAXIS::EndWizard() {
+    folder_.Remove(*feedback_);
     sheet->EnableWindow(TRUE);
     sheet->SetWizardButtons(PSWIZB_FINISH);
     EndSuccessfulRun(State(), *feedback_, RestartQuestion::Ask, restartNeeded_);

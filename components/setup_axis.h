@@ -1,10 +1,10 @@
 // The runtime-components page: the last page of the wizard when the Axis
 // runtime is chosen. As soon as it is shown it runs the carried runtime
 // packages one after another (components/runtime_packages.h): each is written
-// to the temporary folder, started through the shell with its file type's
-// default action (an .msi opens in the Windows Installer), polled on a timer
-// until its process ends, and its copy deleted. After the last one the page
-// ends the wizard as Finish would.
+// to the run's private folder, started through the shell with its file
+// type's default action (an .msi opens in the Windows Installer), polled on a
+// timer until its process ends, and its copy deleted. After the last one the
+// page removes the private folder and ends the wizard as Finish would.
 // Nothing is asked and no failure is reported: a package that is not carried,
 // cannot be copied or cannot be started is skipped, and a package's exit code
 // does not stop the others. A package that ends asking for a restart of
@@ -41,8 +41,9 @@ private:
     // Waits briefly on the running package; once it has ended, deletes its
     // copy and goes on with the next step.
     void Poll();
-    // Enables the sheet, deals with the files moved aside during the
-    // installation, and presses Finish with the modal result ID_WIZFINISH.
+    // Removes the private folder, enables the sheet, deals with the files
+    // moved aside during the installation, and presses Finish with the modal
+    // result ID_WIZFINISH.
     void EndWizard();
     // Sets the step timer: the next step follows once messages have flowed.
     void NextStep();
@@ -50,6 +51,7 @@ private:
     std::deque<U16String> packages_;  // names not yet attempted, in running order
     bool restartNeeded_ = false;      // a package ended asking for a restart of Windows
     RuntimePackage package_;          // the package being run
+    PackageFolder folder_;            // where the copies go, made for the first one
     std::unique_ptr<InstallFeedback> feedback_;  // exists once the dialog does
 };
 

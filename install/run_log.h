@@ -1,7 +1,12 @@
 // The log of a run: one text file that every run of the setup program
-// appends to (by default "Quentar Setup.log" in the temporary folder, or the
-// file named with "/log:"), so that whoever deployed the program can read
-// afterwards what it did, step by step, and why it ended as it did.
+// appends to (by default "Setup.log" in a folder only administrators and
+// SYSTEM can write, or the file named with "/log:"), so that whoever deployed
+// the program can read afterwards what it did, step by step, and why it ended
+// as it did.
+//
+// The program runs elevated, often as SYSTEM: a log name must never lead it
+// to write elsewhere. A log is opened without following links and refused
+// unless it is a plain file at that very name (PlainFileProblem).
 //
 // Writing the log never stops an installation: a log that cannot be opened
 // or written is done without, line by line.
@@ -17,12 +22,21 @@
 
 namespace quentar {
 
-// Name of the default log in the temporary folder.
-inline constexpr char16_t kDefaultLogName[] = u"Quentar Setup.log";
+// The default log: kDefaultLogName in the folder kLogFolderName of the setup
+// program's data folder, "<common application data>\Quentar Setup\Logs".
+inline constexpr char16_t kLogFolderName[] = u"Logs";
+inline constexpr char16_t kDefaultLogName[] = u"Setup.log";
 
-// The default log: the temporary folder (GetTempPathW) joined with
-// kDefaultLogName; empty when the system names no temporary folder.
-U16String DefaultLogPath();
+// The folder of the default log, made, or kept, so that only Administrators
+// and SYSTEM can write it and the data folder above it
+// (EnsureAdministratorsOnlyFolder, SetupDataFolder). 0 and its path, or the
+// error. `notes` receives a line for each folder made or whose rights were
+// reset, for the log.
+DWORD DefaultLogFolder(U16String& folder, StringList* notes = nullptr);
+
+// A log name of this run's own, "Setup-20261210-151016-1234.log" (the local
+// time and the process), for when the default log is refused.
+U16String FreshLogName();
 
 // "2026-12-10 15:10:16.123": the local time as the log writes it.
 U16String FormatLogTime(const SYSTEMTIME& time);
@@ -30,10 +44,14 @@ U16String FormatLogTime(const SYSTEMTIME& time);
 class RunLog {
 public:
     // Opens `path` for appending, creating the file when it is missing; other
-    // runs may append to it and anybody read it meanwhile. A new, empty file
-    // is begun with the UTF-8 byte-order mark. Closes the log opened before.
-    // False, with the thread's last error set, when it cannot be opened.
-    bool Open(const U16String& path);
+    // runs may append to it and anybody read it meanwhile. The name is opened
+    // without following a link, and a file that is not a plain file at that
+    // very name is refused (PlainFileProblem); one this call created for
+    // nothing is deleted again through its handle. A new, empty file is begun
+    // with the UTF-8 byte-order mark. Closes the log opened before. False,
+    // with the thread's last error set, when it cannot be opened or is
+    // refused; `why` then says which, for the log.
+    bool Open(const U16String& path, U16String* why = nullptr);
     bool IsOpen() const { return static_cast<bool>(file_); }
     // The file opened last; empty when none is open.
     const U16String& Path() const { return path_; }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "install/install_feedback.h"
+#include "platform/unique_resource.h"
 #include "state/install_state.h"
 #include "state/update_arguments.h"
 
@@ -50,6 +51,28 @@ constexpr bool UpdateGoesOn(ReplaceOutcome outcome) {
     return outcome == ReplaceOutcome::Replaced || outcome == ReplaceOutcome::FolderInTheWay;
 }
 
+// Whether the update may act on arguments.updateExePath, the file it deletes,
+// replaces and starts: the setup program runs elevated, and the arguments
+// come from a program a user started. The executable must be
+// - a full local path: a drive letter, ":\", then at least one folder, the
+//   names separated by single backslashes, none of them "." or "..", no "/"
+//   (so no UNC path, no device path, no way out of the folder named);
+// - named Quentar.exe (A-Z compared without regard to case), directly in
+//   arguments.updateExeFolder;
+// - in the "Folder" of an uninstall record this program wrote for that folder
+//   (RecordsOfFolder), one of whose "File" values is that very path;
+// - reached without a junction or symbolic link at any level, every folder on
+//   the way existing; the executable itself a file, or missing.
+// Otherwise false, and `problem` says why (for the log). Only queries: nothing
+// is changed.
+bool CheckUpdateTarget(const UpdateArguments& arguments, U16String& problem);
+
+// Whether `window` belongs to a process whose image is `executable` (A-Z
+// compared without regard to case): the only window the close request may
+// go to. When it does and `process` is given, it receives that process,
+// opened for PROCESS_QUERY_LIMITED_INFORMATION.
+bool WindowOfExecutable(uint32_t window, const U16String& executable, UniqueHandle* process = nullptr);
+
 // Asks the running application (arguments.updateWindow) to close, waits until
 // its executable (arguments.updateExePath) has gone, and moves the new
 // executable from state.applicationPath into its place. Run by the install
@@ -57,7 +80,9 @@ constexpr bool UpdateGoesOn(ReplaceOutcome outcome) {
 // closed, before the SDK and the companion files.
 //
 // The close request (WM_QUERYENDSESSION, 0, kUpdateCloseRequest) is posted
-// once; a stale or zero handle reaches nobody. Then, every kDeleteRetryPause
+// once, and only when the window belongs to the executable being replaced
+// (WindowOfExecutable); otherwise it is skipped and logged, and the wait below
+// goes on as for a request that reached nobody. Then, every kDeleteRetryPause
 // milliseconds: when nothing is found at updateExePath, or a folder is, the
 // wait ends; otherwise its attributes are reset to FILE_ATTRIBUTE_ARCHIVE
 // (so that a read-only executable can go) and it is deleted, which fails

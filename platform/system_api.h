@@ -13,6 +13,8 @@
 #include <shlobj.h>
 #include <dmoreg.h>
 #include <bcrypt.h>
+#include <tlhelp32.h>
+#include <userenv.h>
 
 namespace quentar {
 
@@ -45,6 +47,15 @@ namespace quentar {
     X(BOOL, FindNextFileW, (HANDLE search, LPWIN32_FIND_DATAW data), (search, data))                   \
     X(DWORD, GetFileAttributesW, (LPCWSTR name), (name))                                               \
     X(BOOL, FlushFileBuffers, (HANDLE file), (file))                                                   \
+    X(BOOL, GetFileInformationByHandle, (HANDLE file, LPBY_HANDLE_FILE_INFORMATION info), (file, info))  \
+    X(DWORD, GetFileType, (HANDLE file), (file))                                                       \
+    X(DWORD, GetFinalPathNameByHandleW, (HANDLE file, LPWSTR path, DWORD size, DWORD flags),           \
+      (file, path, size, flags))                                                                       \
+    X(BOOL, SetFileInformationByHandle,                                                                \
+      (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size), (file, kind, info, size))  \
+    X(DWORD, GetFullPathNameW, (LPCWSTR name, DWORD size, LPWSTR path, LPWSTR * filePart),             \
+      (name, size, path, filePart))                                                                    \
+    X(DWORD, GetLongPathNameW, (LPCWSTR name, LPWSTR path, DWORD size), (name, path, size))            \
     /* Rights of files and folders */                                                                  \
     X(DWORD, GetNamedSecurityInfoW,                                                                    \
       (LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID * owner, PSID * group,        \
@@ -129,6 +140,36 @@ namespace quentar {
     X(HWINSTA, GetProcessWindowStation, (), ())                                                         \
     X(BOOL, GetUserObjectInformationW, (HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed), \
       (object, index, info, size, needed))                                                             \
+    X(DWORD, GetWindowThreadProcessId, (HWND window, LPDWORD process), (window, process))              \
+    X(HANDLE, OpenProcess, (DWORD access, BOOL inherit, DWORD id), (access, inherit, id))              \
+    X(BOOL, QueryFullProcessImageNameW, (HANDLE process, DWORD flags, LPWSTR name, PDWORD size),       \
+      (process, flags, name, size))                                                                    \
+    X(HWND, GetShellWindow, (), ())                                                                    \
+    X(HANDLE, CreateToolhelp32Snapshot, (DWORD flags, DWORD process), (flags, process))                \
+    X(BOOL, Process32FirstW, (HANDLE snapshot, LPPROCESSENTRY32W entry), (snapshot, entry))            \
+    X(BOOL, Process32NextW, (HANDLE snapshot, LPPROCESSENTRY32W entry), (snapshot, entry))             \
+    X(BOOL, ProcessIdToSessionId, (DWORD process, DWORD * session), (process, session))                \
+    /* Starting a program as another user (a token of that user's) */                                 \
+    X(BOOL, DuplicateTokenEx,                                                                          \
+      (HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES security, SECURITY_IMPERSONATION_LEVEL level,  \
+       TOKEN_TYPE type, PHANDLE duplicate),                                                            \
+      (token, access, security, level, type, duplicate))                                               \
+    X(BOOL, GetTokenInformation,                                                                       \
+      (HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size, PDWORD needed),             \
+      (token, kind, info, size, needed))                                                               \
+    X(BOOL, CreateProcessAsUserW,                                                                      \
+      (HANDLE token, LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,   \
+       LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags, LPVOID environment,           \
+       LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info),                        \
+      (token, application, commandLine, processSecurity, threadSecurity, inherit, flags, environment, \
+       directory, startup, info))                                                                      \
+    X(BOOL, CreateProcessWithTokenW,                                                                   \
+      (HANDLE token, DWORD logonFlags, LPCWSTR application, LPWSTR commandLine, DWORD flags,          \
+       LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info),    \
+      (token, logonFlags, application, commandLine, flags, environment, directory, startup, info))    \
+    X(BOOL, CreateEnvironmentBlock, (LPVOID * environment, HANDLE token, BOOL inherit),                \
+      (environment, token, inherit))                                                                   \
+    X(BOOL, DestroyEnvironmentBlock, (LPVOID environment), (environment))                              \
     /* Clock and pauses */                                                                             \
     X(DWORD, GetTickCount, (), ())                                                                     \
     X(void, GetLocalTime, (LPSYSTEMTIME time), (time))                                                 \

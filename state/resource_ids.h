@@ -37,6 +37,7 @@
 #define IDS_PATH_TOO_LONG        272  /* the destination cannot hold the installed files' paths */
 #define IDS_DESTINATION_RIGHTS   273  /* others may change the destination: its rights will be set */
 #define IDS_DESTINATION_LINK     274  /* the destination is a junction or a symbolic link */
+#define IDS_UPDATE_REFUSED       275  /* "/exe:" names no installed Quentar */
 #define IDS_RECOVERY_INCOMPLETE  280  /* an interrupted run could not be taken back fully */
 
 /* Welcome page (107, 231). */

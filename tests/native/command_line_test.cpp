@@ -222,11 +222,45 @@ TEST(CommandLine, DescribedAsUnderstood) {
          "/dir:\"\" /components:\"\" /norestart /log:C:\\q.log"},
         {{u"/quiet", u"/update:", u"/wh:656", u"/exe:C:\\Q\\Quentar.exe"},
          "/update: /wh:656 /exe:C:\\Q\\Quentar.exe /quiet"},
+        {{u"/quiet", u"/packagetimeout:5"}, "/quiet /packagetimeout:5"},
     };
     for (const auto& c : cases) {
         std::vector<U16String> argv{u"Setup.exe"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         EXPECT_EQ(ToUtf8(DescribeCommandLine(ParseSetupCommandLine(argv))), c.described);
+    }
+}
+
+TEST(PackageTimeout, TakesWholeMinutesTheTickCountCanMeasure) {
+    const CommandLine line = ParseSetupCommandLine({u"Setup.exe", u"/quiet", u"/PackageTimeout: \"45\" "});
+    EXPECT_TRUE(line.options.packageTimeoutGiven);
+    EXPECT_EQ(ToUtf8(line.options.packageTimeout), "45");
+    EXPECT_FALSE(ParseSetupCommandLine({u"Setup.exe", u"/quiet"}).options.packageTimeoutGiven);
+
+    struct Case {
+        const char16_t* text;
+        bool ok;
+        uint32_t minutes;
+    } cases[] = {
+        {u"30", true, 30},
+        {u"1", true, 1},
+        {u"007", true, 7},
+        {u"71582", true, kMaxPackageTimeoutMinutes},
+        // 71583 minutes are more milliseconds than the tick count's 32 bits.
+        {u"71583", false, 0},
+        {u"99999999999999999999999", false, 0},
+        {u"0", false, 0},
+        {u"", false, 0},
+        {u"-5", false, 0},
+        {u"+5", false, 0},
+        {u"1.5", false, 0},
+        {u"5 min", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.text));
+        uint32_t minutes = 99;
+        EXPECT_EQ(ParsePackageTimeout(c.text, minutes), c.ok);
+        EXPECT_EQ(minutes, c.minutes);
     }
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "install_support.h"
+#include "ui_runtime_paths.h"
 
 namespace ui_test {
 namespace {
@@ -54,7 +55,9 @@ bool LoadedBeforeTheProgram(const std::wstring& name) {
 // Without `nativeFirst` it does nothing.
 class NativeFirstLoadOrder {
 public:
-    NativeFirstLoadOrder(const std::wstring& exeName, bool nativeFirst)
+    // `names`: the DLLs taken native first; by default every planted name but
+    // those loaded before the program.
+    NativeFirstLoadOrder(const std::wstring& exeName, bool nativeFirst, std::vector<std::wstring> names = {})
         : key_(L"Software\\Wine\\AppDefaults\\" + exeName + L"\\DllOverrides") {
         if (!nativeFirst) {
             ok_ = true;
@@ -67,10 +70,14 @@ public:
             return;
         }
         ok_ = true;
+        if (names.empty()) {
+            for (const wchar_t* name : kPlantedNames) {
+                if (!LoadedBeforeTheProgram(name)) names.push_back(name);
+            }
+        }
         static const wchar_t kNativeFirst[] = L"native,builtin";
-        for (const wchar_t* name : kPlantedNames) {
-            if (LoadedBeforeTheProgram(name)) continue;
-            ok_ = ok_ && ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
+        for (const std::wstring& name : names) {
+            ok_ = ok_ && ::RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
                                           sizeof(kNativeFirst)) == ERROR_SUCCESS;
         }
         ::RegCloseKey(key);
@@ -225,6 +232,67 @@ const LoadOrder kLoadOrders[] = {{"WinesOwn", false}, {"NativeFirst", true}};
 
 INSTANTIATE_TEST_SUITE_P(LoadOrders, DllPlanting, ::testing::ValuesIn(kLoadOrders),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The setup program copies a runtime package out of its payload and starts
+// it; run unattended by a deployment tool as SYSTEM, its temporary folder is
+// one every user may write. A version.dll planted there must not be loaded
+// by the package (one that imports it), native first as in the walk above.
+class PackagePlanting : public InstallTest {
+protected:
+    void TearDown() override {
+        if (!previousTmp_.empty()) ::SetEnvironmentVariableW(L"TMP", previousTmp_.c_str());
+        InstallTest::TearDown();
+    }
+    std::wstring previousTmp_;
+};
+
+TEST_F(PackagePlanting, AVersionDllInTheTemporaryFolderIsNotLoadedByARuntimePackage) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no stand-in package";
+    const std::wstring temp = std::wstring(UI_PLANTING_DIR) + L"\\temp";
+    ::CreateDirectoryW(UI_PLANTING_DIR, nullptr);
+    ASSERT_TRUE(MakeEmptyFolder(temp)) << Narrow(temp);
+    ASSERT_TRUE(::CopyFileW(UI_MARKER_DLL, (temp + L"\\version.dll").c_str(), FALSE));
+    const std::wstring package = L"AXISMediaControlSDK_redist.exe";
+    const NativeFirstLoadOrder loadOrder(package, true, {L"version"});
+    ASSERT_TRUE(loadOrder.Ok());
+
+    // The plant works: the package started beside it, as it was from the
+    // temporary folder, loads it.
+    {
+        const std::wstring beside = temp + L"\\" + package;
+        ASSERT_TRUE(::CopyFileW(UI_PACKAGE_VERSION_IMPORTER, beside.c_str(), FALSE));
+        ui::SetupProcess direct(beside, {});
+        ASSERT_TRUE(direct.Started());
+        direct.WaitForExit();
+        // Named as the package imports it (VERSION.dll).
+        const std::vector<std::wstring> loaded = FilesIn(temp, L"*.loaded");
+        ASSERT_EQ(loaded.size(), 1u) << "the planted DLL was not loaded";
+        ASSERT_EQ(_wcsicmp(loaded[0].c_str(), L"version.dll.loaded"), 0) << Narrow(loaded[0]);
+        ASSERT_TRUE(MakeEmptyFolder(temp));
+        ASSERT_TRUE(::CopyFileW(UI_MARKER_DLL, (temp + L"\\version.dll").c_str(), FALSE));
+    }
+
+    // The setup program's temporary folder is the planted one.
+    wchar_t previous[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"TMP", previous, MAX_PATH) > 0) previousTmp_ = previous;
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", temp.c_str()));
+    const std::wstring log = temp + L"\\run.log";
+    ui::SetupProcess& setup = StartSetup(UI_SETUP_VERSION_IMPORTER_EXE, L"",
+                                         {L"/quiet", L"/components:axis", L"/log:" + log});
+    ::SetEnvironmentVariableW(L"TMP", previousTmp_.empty() ? nullptr : previousTmp_.c_str());
+    ASSERT_TRUE(setup.Started());
+    EXPECT_EQ(setup.WaitForExit(ui::Duration{90000}), std::optional<DWORD>(0u));
+
+    EXPECT_EQ(Join(FilesIn(temp, L"*.loaded")), "") << "the package loaded the planted DLL";
+    const std::optional<std::string> text = ReadBytes(log);
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("runtime package " + Narrow(package) + " ended with exit code 0"), std::string::npos)
+        << *text;
+    // The run's own folder went with it.
+    for (const std::wstring& name : FolderEntries(temp)) {
+        EXPECT_NE(name.rfind(L"QuentarSetup-", 0), 0u) << Narrow(name) << " was left";
+    }
+}
 
 }  // namespace
 }  // namespace ui_test

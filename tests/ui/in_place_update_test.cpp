@@ -6,6 +6,7 @@
 #include <set>
 
 #include "lifecycle_support.h"
+#include "state/setup_result.h"
 #include "ui_lifecycle_paths.h"
 #include "ui_runtime_paths.h"
 
@@ -25,6 +26,8 @@ protected:
         ::CreateDirectoryW(parent.c_str(), nullptr);
         ASSERT_TRUE(::CreateDirectoryW(place_.destination.c_str(), nullptr)) << "error " << ::GetLastError();
         ASSERT_TRUE(::CopyFileW(UI_SAMPLE_A_EXE, Exe().c_str(), FALSE));
+        // Installed by an earlier run: only such an installation is updated.
+        WriteRecord(place_.destination, L"", {Exe()});
         ::DeleteFileW(StartNotesPath().c_str());
     }
     void TearDown() override {
@@ -126,6 +129,31 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
         differences.insert(line.substr(0, line.find(" (")));
     }
     EXPECT_EQ(differences, expected);
+}
+
+// Started with arguments that do not name the installed application (here a
+// file of the installation that is not its executable), the wizard does not
+// open: the user is told which path was refused, nothing changes and the run
+// ends with 1603.
+TEST_F(InPlaceUpdate, AnExecutableThatIsNotTheInstalledOneIsRefusedBeforeTheWizard) {
+    const std::wstring named = place_.destination + L"\\help.pdf";
+    ASSERT_TRUE(WriteBytes(named, "%PDF-1.4\n% the installation's help\n"));
+    const Snapshot before = TakeSnapshot(place_);
+
+    ui::SetupProcess& setup = StartSetup(UI_SETUP_B_EXE, L"", {L"/update:", L"/wh:0", L"/exe:" + named});
+    ASSERT_TRUE(setup.Started());
+    const auto box = ui::FindMessageBox(setup.Id(), ui::Duration{60000});
+    ASSERT_TRUE(box) << "no message";
+    Screenshot("refused");
+    EXPECT_EQ(Narrow(box->Text()),
+              Narrow(L"The update was refused:\n" + named + L"\nis not Quentar as installed by this setup program. "
+                     L"Setup aborted."));
+    EXPECT_EQ(Narrow(box->Caption()), "Setup");
+    EXPECT_FALSE(ui::Wizard::WaitFor(setup.Id(), PageOrder(true), ui::Duration{0})) << "the wizard opened";
+    ASSERT_TRUE(box->Answer(IDOK));
+    EXPECT_EQ(setup.WaitForExit(), std::optional<DWORD>(quentar::kExitFailed));
+    EXPECT_EQ(Differences(before, TakeSnapshot(place_)), "");
+    EXPECT_TRUE(StartedBySetup().empty());
 }
 
 // When the update cannot complete, the user is told in the wizard and the

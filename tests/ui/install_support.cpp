@@ -481,28 +481,33 @@ EarlierInstallation MakeEarlierInstallation(const InstallPlace& place) {
         recorded.push_back(file);
     }
 
+    earlier.keyName = WriteRecord(place.destination, place.programFolder, recorded);
+    return earlier;
+}
+
+std::wstring WriteRecord(const std::wstring& folder, const std::wstring& programFolder,
+                         const std::vector<std::wstring>& files, const std::wstring& displayName) {
     GUID guid{};
     ::CoCreateGuid(&guid);
     wchar_t name[64];
     ::StringFromGUID2(guid, name, 64);
-    earlier.keyName = name;
     HKEY key = nullptr;
-    const std::wstring path = std::wstring(kUninstallRoot) + L"\\" + earlier.keyName;
+    const std::wstring path = std::wstring(kUninstallRoot) + L"\\" + name;
     EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                                 nullptr),
               ERROR_SUCCESS);
-    if (key == nullptr) return earlier;
-    WriteSz(key, L"DisplayName", L"Quentar 2009");
-    WriteSz(key, L"Folder", place.destination);
-    WriteSz(key, L"Path", place.programFolder);
-    WriteSz(key, L"UninstallString", earlier.executable + L" /uninstall");
-    const DWORD count = static_cast<DWORD>(recorded.size());
+    if (key == nullptr) return name;
+    WriteSz(key, L"DisplayName", displayName);
+    WriteSz(key, L"Folder", folder);
+    WriteSz(key, L"Path", programFolder);
+    WriteSz(key, L"UninstallString", folder + L"\\Quentar.exe /uninstall");
+    const DWORD count = static_cast<DWORD>(files.size());
     ::RegSetValueExW(key, L"Files", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
-    for (size_t i = 0; i < recorded.size(); ++i) {
-        WriteSz(key, (L"File" + std::to_wstring(i)).c_str(), recorded[i]);
+    for (size_t i = 0; i < files.size(); ++i) {
+        WriteSz(key, (L"File" + std::to_wstring(i)).c_str(), files[i]);
     }
     ::RegCloseKey(key);
-    return earlier;
+    return name;
 }
 
 // --- Processes ---------------------------------------------------------------------
@@ -545,6 +550,13 @@ void EndProcess(DWORD id) {
     ::WaitForSingleObject(process.Get(), 10000);
 }
 
+// Deletes the uninstall keys whose "Folder" is `folder`.
+void DeleteRecordsOf(const std::wstring& folder) {
+    for (const std::wstring& name : RecordsFor(folder)) {
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, std::wstring(kUninstallRoot) + L"\\" + name);
+    }
+}
+
 void CleanUp(const InstallPlace& place) {
     for (const ui::ProcessInfo& p : ui::ListProcesses()) {
         if (Lower(p.exeName) != L"quentar.exe") continue;
@@ -575,12 +587,7 @@ void CleanUp(const InstallPlace& place) {
     const std::wstring journals = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Quentar Setup\\Journal";
     for (const std::wstring& name : FolderEntries(journals)) ::DeleteFileW((journals + L"\\" + name).c_str());
 
-    for (const auto& [name, values] : ReadUninstallKeys()) {
-        const auto folder = values.find(L"Folder");
-        if (folder != values.end() && Lower(SzText(folder->second)) == Lower(place.destination)) {
-            DeleteKeyTree(HKEY_LOCAL_MACHINE, std::wstring(kUninstallRoot) + L"\\" + name);
-        }
-    }
+    DeleteRecordsOf(place.destination);
 
     // Scheduled deletions of files under the destination go with it.
     const std::optional<RegValues> values = ReadKeyValues(kSessionManager);
@@ -606,6 +613,20 @@ void CleanUp(const InstallPlace& place) {
                          static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
     }
     ::RegCloseKey(key);
+}
+
+void RecordUpdateTarget() {
+    const std::wstring folder = kUpdateTargetFolder;
+    ::CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr);
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    RemoveUpdateTarget();
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr)) << "error " << ::GetLastError();
+    WriteRecord(folder, L"", {folder + L"\\Quentar.exe"});
+}
+
+void RemoveUpdateTarget() {
+    DeleteTree(kUpdateTargetFolder);
+    DeleteRecordsOf(kUpdateTargetFolder);
 }
 
 std::wstring SystemText(DWORD error) {

@@ -126,6 +126,12 @@ struct EarlierInstallation {
 };
 EarlierInstallation MakeEarlierInstallation(const InstallPlace& place);
 
+// An uninstall record under a fresh GUID key name, as earlier versions of the
+// setup program wrote it, for the installation in `folder` (its Quentar.exe
+// in the unquoted "UninstallString") listing `files`; returns the key's name.
+std::wstring WriteRecord(const std::wstring& folder, const std::wstring& programFolder,
+                         const std::vector<std::wstring>& files, const std::wstring& displayName = L"Quentar 2009");
+
 // --- Processes ---------------------------------------------------------------------
 
 // Processes showing the sample application's window whose executable is

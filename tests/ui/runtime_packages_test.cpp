@@ -1,7 +1,7 @@
 // The runtime-components page (230) seen from outside: the carried runtime
-// packages are copied to the temporary folder and run one after another
-// through the shell, each copy deleted once its package has ended, and the
-// wizard ends by itself. What the packages leave behind is read the way any
+// packages are copied into a folder of the run's own under the temporary
+// folder and run one after another through the shell, each copy deleted once
+// its package has ended, the folder removed, and the wizard ends by itself. What the packages leave behind is read the way any
 // program would: the redistributable's marker file, and the Windows
 // Installer's own record of the products and their files.
 #include <windows.h>
@@ -69,18 +69,34 @@ bool IsCopyOf(const std::wstring& file, const std::wstring& entry) {
     return std::all_of(number.begin(), number.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
-// Copies of runtime packages in the temporary folder now, by lower-case name.
-std::set<std::wstring> CopiesNow() {
-    std::set<std::wstring> copies;
+// The run's private folders in the temporary folder now, full paths.
+std::vector<std::wstring> PrivateFoldersNow() {
+    std::vector<std::wstring> folders;
     WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW((TempFolder() + L"Axis*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return copies;
+    const HANDLE search = ::FindFirstFileW((TempFolder() + L"QuentarSetup-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return folders;
     do {
-        for (const std::wstring& entry : kPackageEntries) {
-            if (IsCopyOf(found.cFileName, entry)) copies.insert(Lower(found.cFileName));
-        }
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) folders.push_back(TempFolder() + found.cFileName);
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
+    return folders;
+}
+
+// Copies of runtime packages in the run's private folders now, by lower-case
+// name.
+std::set<std::wstring> CopiesNow() {
+    std::set<std::wstring> copies;
+    for (const std::wstring& folder : PrivateFoldersNow()) {
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = ::FindFirstFileW((folder + L"\\Axis*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) continue;
+        do {
+            for (const std::wstring& entry : kPackageEntries) {
+                if (IsCopyOf(found.cFileName, entry)) copies.insert(Lower(found.cFileName));
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
     return copies;
 }
 
@@ -138,15 +154,13 @@ std::wstring InstalledFilePath(const SamplePackage& package) {
     return state == INSTALLSTATE_LOCAL ? std::wstring(path) : std::wstring();
 }
 
-// Watches the temporary folder from a thread of its own, so that no copy
+// Watches the private folders from a thread of its own, so that no copy
 // slips by while the test waits for something else: what the page was seen
 // doing while the setup program ran.
 class PackageWatch {
 public:
     ~PackageWatch() { Stop(); }
 
-    // Files of this name were there before: not copies of the page's.
-    void Ignore(const std::wstring& name) { ignored_.insert(Lower(name)); }
     // Starts watching; `sheet` may be set later.
     void Start() {
         running_ = true;
@@ -164,11 +178,7 @@ public:
     }
 
     // Copies of the page's now.
-    std::set<std::wstring> Now() const {
-        std::set<std::wstring> now = CopiesNow();
-        for (const std::wstring& name : ignored_) now.erase(name);
-        return now;
-    }
+    std::set<std::wstring> Now() const { return CopiesNow(); }
     // The copies in the order they first appeared.
     std::vector<std::wstring> Appeared() const {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -195,7 +205,6 @@ private:
         }
     }
 
-    std::set<std::wstring> ignored_;  // set before Start
     std::atomic<bool> running_{false};
     std::atomic<HWND> sheet_{nullptr};
     std::atomic<bool> sheetEnabledWithCopy_{false};
@@ -227,7 +236,20 @@ protected:
         ASSERT_NO_FATAL_FAILURE(RemoveSampleRuntime());
         ASSERT_FALSE(HasFailure());
         ::DeleteFileW(RedistMarkerPath().c_str());
-        for (const std::wstring& copy : CopiesNow()) ::DeleteFileW((TempFolder() + copy).c_str());
+        // Left by a run that was killed.
+        for (const std::wstring& folder : PrivateFoldersNow()) DeleteFolder(folder);
+    }
+
+    static void DeleteFolder(const std::wstring& folder) {
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+            } while (::FindNextFileW(search, &found));
+            ::FindClose(search);
+        }
+        ::RemoveDirectoryW(folder.c_str());
     }
 
     void TearDown() override {
@@ -252,7 +274,6 @@ protected:
     void PlaceInTemp(const std::wstring& name, const std::string& bytes) {
         placed_.push_back(TempFolder() + name);
         WriteFileBytes(placed_.back(), bytes);
-        watch_.Ignore(name);
     }
 
     // Starts `exe` with `args` and walks its wizard to page 230 with only the
@@ -319,6 +340,7 @@ protected:
         const std::set<std::wstring> left = watch_.Now();
         EXPECT_TRUE(left.empty()) << "copies left: " << Describe({left.begin(), left.end()});
         EXPECT_EQ(watch_.MostAtOnce(), 1u) << "packages ran at the same time";
+        EXPECT_TRUE(PrivateFoldersNow().empty()) << "the run's folder was left";
         EXPECT_FALSE(watch_.SheetEnabledWithCopy()) << "the sheet took input while a package ran";
     }
 
@@ -339,11 +361,12 @@ struct RunCase {
 const RunCase kRunCases[] = {
     {"AllFourInTableOrder", UI_SETUP_EXE, {}, {kRedist, kAac, kH264, kMpeg4}, {true, true, true}},
     {"MissingPackageIsSkipped", UI_SETUP_WITHOUT_AAC_EXE, {}, {kRedist, kH264, kMpeg4}, {false, true, true}},
-    // Two names taken: the copy goes to the next free number.
-    {"TakenNameGivesTheNextNumber",
+    // Names taken in the shared temporary folder: left alone, and no concern
+    // of the run's own folder.
+    {"NamesTakenInTheTemporaryFolderAreLeftAlone",
      UI_SETUP_EXE,
      {kH264, L"AxisH264DecoderSetup1.msi"},
-     {kRedist, kAac, L"AxisH264DecoderSetup2.msi", kMpeg4},
+     {kRedist, kAac, kH264, kMpeg4},
      {true, true, true}},
     // The redistributable installed and needs a restart of Windows, or has
     // started one: the others still run, and the run ends telling so
@@ -402,12 +425,14 @@ TEST_P(RuntimePackageRun, RunsOneAfterAnotherInTableOrderThenEndsTheWizard) {
         EXPECT_EQ(ReadFileBytes(TempFolder() + name), bytes) << Narrow(name) << " was touched";
     }
 
-    // The redistributable ran from its copy, in the setup program's working
-    // folder (which it inherited from this process).
+    // The redistributable ran from its copy in the run's own folder, which
+    // was also its working folder.
     const std::vector<std::wstring> marker = RedistMarkerLines();
     ASSERT_EQ(marker.size(), 2u) << "the redistributable left no marker";
-    EXPECT_EQ(Narrow(Lower(marker[0])), Narrow(Lower(TempFolder() + kRedist)));
-    EXPECT_EQ(Narrow(Lower(marker[1])), Narrow(Lower(CurrentFolder())));
+    const std::wstring folder = Lower(marker[1]);
+    EXPECT_EQ(folder.rfind(Lower(TempFolder() + L"QuentarSetup-"), 0), 0u) << Narrow(folder);
+    EXPECT_EQ(Narrow(Lower(marker[0])), Narrow(folder + L"\\" + Lower(kRedist)));
+    EXPECT_NE(Narrow(folder), Narrow(Lower(CurrentFolder())));
 
     for (size_t i = 0; i < c.productsInstalled.size(); ++i) {
         const SamplePackage& package = kSamplePackages[i];

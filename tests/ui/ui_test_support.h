@@ -22,9 +22,12 @@ inline std::vector<int> PageOrder(bool updateMode) {
             IDD_AXIS};
 }
 
+// The installation the update arguments below name.
+constexpr wchar_t kUpdateTargetFolder[] = L"C:\\Apps\\Quentar";
+
 // The arguments with which the running application starts its updater.
 inline std::vector<std::wstring> UpdateArguments() {
-    return {L"/update:1", L"/wh:0", L"/exe:C:\\Apps\\Quentar\\Quentar.exe"};
+    return {L"/update:1", L"/wh:0", L"/exe:" + std::wstring(kUpdateTargetFolder) + L"\\Quentar.exe"};
 }
 
 // The longest destination that takes the default payload: the longest path
@@ -33,6 +36,12 @@ inline std::vector<std::wstring> UpdateArguments() {
 // digits added), must fit MAX_PATH with its terminating zero.
 constexpr size_t kLongestNameMovedAside = 13 + 33;
 constexpr size_t kMaxDestinationLength = MAX_PATH - 1 - 1 /* backslash */ - kLongestNameMovedAside;
+// The installation the update arguments name, as an earlier run of the setup
+// program recorded it (the setup program updates nothing else): its folder,
+// and its uninstall record listing its Quentar.exe. Removed again, record and
+// folder, by RemoveUpdateTarget. In install_support.cpp.
+void RecordUpdateTarget();
+void RemoveUpdateTarget();
 
 inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -72,6 +81,8 @@ protected:
         if (process_ && process_->IsRunning()) process_->Kill();
         process_.reset();
         RemoveSampleRuntime();
+        if (updateTargetRecorded_) RemoveUpdateTarget();
+        updateTargetRecorded_ = false;
     }
 
     // Starts a setup program; check Started() on the result.
@@ -87,6 +98,10 @@ protected:
 
     // Starts Setup.exe and waits for its wizard; nothing when it did not show.
     std::optional<ui::Wizard> OpenWizard(bool updateMode) {
+        if (updateMode && !updateTargetRecorded_) {
+            RecordUpdateTarget();
+            updateTargetRecorded_ = true;
+        }
         ui::SetupProcess& process = Start(UI_SETUP_EXE, updateMode ? UpdateArguments() : std::vector<std::wstring>{});
         if (!process.Started()) {
             ADD_FAILURE() << "Setup.exe did not start, error " << process.StartError();
@@ -130,6 +145,7 @@ protected:
     ui::SetupProcess& Process() { return *process_; }
 
     std::unique_ptr<ui::SetupProcess> process_;
+    bool updateTargetRecorded_ = false;
 };
 
 }  // namespace ui_test

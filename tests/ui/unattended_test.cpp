@@ -7,10 +7,11 @@
 #include <msi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cwctype>
+#include <functional>
 #include <set>
 #include <utility>
-#include <cctype>
 
 #include "axis_runtime.h"
 #include "destination_forms.h"
@@ -375,6 +376,35 @@ TEST_F(Unattended, FailingPackagesAreLoggedAndSkippedWithoutAWindow) {
     EXPECT_EQ(::MsiQueryProductStateW(kSamplePackages[2].productCode), INSTALLSTATE_DEFAULT);
     ExpectEnd(run, "installed", quentar::kExitInstalled);
     RemoveSampleRuntime();
+}
+
+// A runtime package that never ends does not hold an unattended run: after
+// "/packagetimeout:" (a minute here, on the fault-injecting build's fast
+// clock) it is left running and the run ends with 1603, its single-run mutex
+// released. (That the next package still follows is seen in-process, where
+// the clock is the test's: here a real package would be timed out too.)
+TEST_F(Unattended, APackageThatNeverEndsIsLeftAfterTheTimeoutAndTheRunFails) {
+    if (!UI_HAVE_RUNTIME_FIXTURES) GTEST_SKIP() << "built without the payload tool: no runtime packages";
+    const QuietRun run = RunQuiet(UI_SETUP_NEVER_ENDING_PACKAGE_EXE, {L"/components:axis", L"/packagetimeout:1"},
+                                  L"GetTickCount-fast");
+    const std::vector<ui::ProcessInfo> started = StartedBySetup();
+    for (const ui::ProcessInfo& p : started) EndProcess(p.id);
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, quentar::kExitFailed) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen);
+    EXPECT_TRUE(HasLine(run.log, "runtime package AXISMediaControlSDK_redist.exe is still running after 1 minutes: "
+                                 "left running, the run fails"))
+        << Joined(run.log);
+    ExpectEnd(run, "the installation failed and was taken back", quentar::kExitFailed);
+    // The package was still running when the run ended.
+    bool packageLeft = false;
+    for (const ui::ProcessInfo& p : started) packageLeft = packageLeft || p.exeName == L"AXISMediaControlSDK_redist.exe";
+    EXPECT_TRUE(packageLeft) << "the package did not outlive the run";
+
+    // Nobody holds the mutex: the next setup may run.
+    const HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\Quentar Setup");
+    EXPECT_EQ(mutex, nullptr) << "the mutex is still held";
+    if (mutex != nullptr) ::CloseHandle(mutex);
 }
 
 // A Setup.exe whose payload was changed after the build (one byte of it, or
@@ -746,6 +776,7 @@ TEST_P(UnattendedUpdate, ReplacesTheRunningApplicationOrLeavesIt) {
     ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
     ASSERT_TRUE(::CreateDirectoryW(place_.destination.c_str(), nullptr));
     ASSERT_TRUE(::CopyFileW(UI_SAMPLE_A_EXE, Exe().c_str(), FALSE));
+    WriteRecord(place_.destination, L"", {Exe()});
     ::DeleteFileW(StartNotesPath().c_str());
     const std::optional<std::string> installed = ReadBytes(Exe());
 
@@ -931,6 +962,106 @@ TEST_P(TypedUnattended, IsReadAsMeantAndEndsWithoutAWindow) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, TypedUnattended, ::testing::ValuesIn(kTypedCommandLines),
                          [](const auto& info) { return std::string(info.param.name); });
+// The update's arguments come from a program any user may start, while the
+// setup program runs elevated: whatever "/exe:" names that is not the
+// Quentar.exe of an installation this program recorded is refused before
+// anything is touched. The installation and a folder of someone else's (the
+// victim) are compared before and after; nothing may be started.
+struct RefusalCase {
+    const char* name;
+    // The "/exe:" value, given the installation's folder and the victim's.
+    std::function<std::wstring(const std::wstring& installed, const std::wstring& victim)> exe;
+    // Makes the case's own premise in the victim's folder; none when empty.
+    std::function<void(const std::wstring& victim)> prepare = {};
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusedUpdate : public Unattended, public ::testing::WithParamInterface<RefusalCase> {
+protected:
+    void SetUp() override {
+        Unattended::SetUp();
+        victim_ = PlaceFor(std::string("victim-") + GetParam().name);
+        CleanUp(victim_);
+    }
+    void TearDown() override {
+        Unattended::TearDown();
+        CleanUp(victim_);
+    }
+    InstallPlace victim_;
+};
+
+TEST_P(RefusedUpdate, TouchesNothingAndStartsNothing) {
+    const RefusalCase& c = GetParam();
+    ::CreateDirectoryW(L"C:\\Quentar UI tests", nullptr);
+    // The recorded installation, and a folder of someone else's with a
+    // read-only file of the same name and a help file.
+    for (const std::wstring& folder : {place_.destination, victim_.destination}) {
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+        ASSERT_TRUE(::CopyFileW(UI_SAMPLE_A_EXE, (folder + L"\\Quentar.exe").c_str(), FALSE));
+        ASSERT_TRUE(WriteBytes(folder + L"\\help.pdf", "%PDF-1.4\n% the folder's own help\n"));
+    }
+    ASSERT_TRUE(::SetFileAttributesW((victim_.destination + L"\\Quentar.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteBytes(victim_.destination + L"\\important.dat", "important data"));
+    WriteRecord(place_.destination, L"", {Exe(), place_.destination + L"\\help.pdf"});
+    if (c.prepare) c.prepare(victim_.destination);
+    ::DeleteFileW(StartNotesPath().c_str());
+    const Snapshot installedBefore = TakeSnapshot(place_);
+    const Snapshot victimBefore = TakeSnapshot(victim_);
+
+    const std::wstring exe = c.exe(place_.destination, victim_.destination);
+    const QuietRun run = RunQuiet(UI_SETUP_EXE, {L"/update:", L"/wh:0", L"/exe:" + exe});
+    ASSERT_TRUE(run.exitCode) << "still running";
+    EXPECT_EQ(*run.exitCode, quentar::kExitFailed) << Joined(run.log);
+    EXPECT_FALSE(run.windowSeen);
+    EXPECT_TRUE(HasLineStartingWith(run.log, "update refused, nothing done: ")) << Joined(run.log);
+    EXPECT_TRUE(HasLine(run.log, "message: " + LogText(L"The update was refused:\n" + exe +
+                                                         L"\nis not Quentar as installed by this setup program. "
+                                                         L"Setup aborted.")))
+        << Joined(run.log);
+
+    EXPECT_EQ(Differences(installedBefore, TakeSnapshot(place_)), "");
+    EXPECT_EQ(Differences(victimBefore, TakeSnapshot(victim_)), "");
+    EXPECT_TRUE(StartedBySetup().empty()) << "the setup program started a program";
+    EXPECT_TRUE(StartNotes().empty());
+}
+
+std::wstring LeafOf(const std::wstring& folder) { return folder.substr(folder.rfind(L'\\') + 1); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, RefusedUpdate,
+    ::testing::Values(
+        RefusalCase{"OutsideAnyInstallation",
+                    [](const std::wstring&, const std::wstring& victim) { return victim + L"\\Quentar.exe"; }},
+        RefusalCase{"AnotherFileOfTheInstallation",
+                    [](const std::wstring& installed, const std::wstring&) { return installed + L"\\help.pdf"; }},
+        RefusalCase{"AnotherFileOutsideIt",
+                    [](const std::wstring&, const std::wstring& victim) { return victim + L"\\important.dat"; }},
+        RefusalCase{"UncPath",
+                    [](const std::wstring&, const std::wstring& victim) {
+                        return L"\\\\localhost\\C$" + victim.substr(2) + L"\\Quentar.exe";
+                    }},
+        RefusalCase{"WayOutWithDotDot",
+                    [](const std::wstring& installed, const std::wstring& victim) {
+                        return installed + L"\\..\\" + LeafOf(victim) + L"\\Quentar.exe";
+                    }},
+        // Recorded as this program records it, but a folder stands at the name.
+        RefusalCase{"FolderAtTheName",
+                    [](const std::wstring&, const std::wstring& victim) { return victim + L"\\Quentar.exe"; },
+                    [](const std::wstring& victim) {
+                        const std::wstring exe = victim + L"\\Quentar.exe";
+                        ::SetFileAttributesW(exe.c_str(), FILE_ATTRIBUTE_NORMAL);
+                        EXPECT_TRUE(::DeleteFileW(exe.c_str()));
+                        EXPECT_TRUE(::CreateDirectoryW(exe.c_str(), nullptr));
+                        WriteRecord(victim, L"", {exe});
+                    }},
+        // Another product's record of the victim's folder, listing the file.
+        RefusalCase{"RecordOfAnotherProduct",
+                    [](const std::wstring&, const std::wstring& victim) { return victim + L"\\Quentar.exe"; },
+                    [](const std::wstring& victim) {
+                        WriteRecord(victim, L"", {victim + L"\\Quentar.exe"}, L"Zorbel Viewer");
+                    }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ui_test

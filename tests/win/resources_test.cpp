@@ -104,6 +104,7 @@ const ExpectedString kStrings[] = {
           L"continue?"},
     {274, L"The destination is a junction or a symbolic link:\n%1\n\nChoose a folder that is not a link to another "
           L"place."},
+    {275, L"The update was refused:\n%1\nis not Quentar as installed by this setup program. Setup aborted."},
     // A run that was killed could not be taken back fully: what is left.
     {280, L"An earlier run of Quentar Setup was interrupted, and Setup could not put everything back as it was "
           L"before that run. Check these files and registry keys:\n%1"},

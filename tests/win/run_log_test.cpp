@@ -16,7 +16,9 @@
 #include "install/file_install.h"
 #include "install/run_log.h"
 #include "platform/module_text.h"
+#include "platform/folder_security.h"
 #include "platform/system_api.h"
+#include "fixture_paths.h"
 
 namespace quentar {
 namespace {
@@ -53,24 +55,26 @@ std::string Untimed(const std::string& line) {
     return match.size() > 1 ? match[1].str() : line;
 }
 
-// Sends GetTempPathW to a folder of the test's own, or makes it fail.
-class TempPathIn : public ForwardingSystemApi {
+// Sends the common application data folder to a folder of the test's own,
+// or makes the system fail to name it (an empty folder).
+class CommonAppDataIn : public ForwardingSystemApi {
 public:
-    explicit TempPathIn(U16String folder) : ForwardingSystemApi(Sys()), folder_(std::move(folder)) {}
-    DWORD GetTempPathW(DWORD size, LPWSTR buffer) override {
-        if (folder_.empty()) {
-            ::SetLastError(ERROR_PATH_NOT_FOUND);
-            return 0;
-        }
-        const U16String path = folder_ + u"\\";
-        if (path.size() + 1 > size) return static_cast<DWORD>(path.size() + 1);
-        std::copy(path.begin(), path.end(), buffer);
-        buffer[path.size()] = L'\0';
-        return static_cast<DWORD>(path.size());
+    explicit CommonAppDataIn(U16String folder) : ForwardingSystemApi(Sys()), folder_(std::move(folder)) {}
+    HRESULT SHGetSpecialFolderLocation(HWND owner, int folder, PIDLIST_ABSOLUTE* list) override {
+        asked_ = folder == CSIDL_COMMON_APPDATA;
+        if (asked_ && folder_.empty()) return E_FAIL;
+        return inner_.SHGetSpecialFolderLocation(owner, folder, list);
+    }
+    BOOL SHGetPathFromIDListW(PCIDLIST_ABSOLUTE list, LPWSTR path) override {
+        if (!asked_) return inner_.SHGetPathFromIDListW(list, path);
+        std::copy(folder_.begin(), folder_.end(), path);
+        path[folder_.size()] = L'\0';
+        return TRUE;
     }
 
 private:
     U16String folder_;
+    bool asked_ = false;
 };
 
 class RunLogTest : public ::testing::Test {
@@ -79,42 +83,28 @@ protected:
     TempFolder folder_;
 };
 
-TEST_F(RunLogTest, EveryRunIsAppendedUnderAHeadingWithTimeVersionAndArguments) {
-    const U16String path = folder_ / u"run.log";
-    OpenRunLog(path, {u"Setup.exe", u"/quiet", u"/dir:C:\\Program Files\\Qu\u00E4ntar", u""});
-    TheRunLog().Write(u"first run\r\nsecond line of it");
-    TheRunLog().Close();
-    OpenRunLog(path, {u"Setup.exe"});
-    TheRunLog().Write(u"second run");
-    TheRunLog().Close();
-
-    const std::string text = ReadText(path);
-    EXPECT_EQ(text.rfind("\xEF\xBB\xBF", 0), 0u) << "a new log starts with the UTF-8 byte-order mark";
-    EXPECT_EQ(text.find("\xEF\xBB\xBF", 1), std::string::npos) << "the mark is not repeated for the second run";
-    const std::vector<std::string> lines = Lines(text);
-    ASSERT_EQ(lines.size(), 8u) << text;
-
-    const FileVersion version{{SETUP_VERSION_PARTS}};
-    const std::string versionText = std::to_string(version.parts[0]) + "\\." + std::to_string(version.parts[1]) +
-                                    "\\." + std::to_string(version.parts[2]) + "\\." +
-                                    std::to_string(version.parts[3]);
-    const std::regex heading("===== Quentar Setup " + versionText +
-                             R"(, run of \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d, process )" +
-                             std::to_string(::GetCurrentProcessId()) + " =====");
-    EXPECT_TRUE(std::regex_match(Untimed(lines[0]), heading)) << lines[0];
-    EXPECT_EQ(Untimed(lines[1]), "program: " + ToUtf8(ModuleFileName()));
-    // Arguments holding blanks (or nothing) are quoted; text is UTF-8.
-    EXPECT_EQ(Untimed(lines[2]), "arguments: /quiet \"/dir:C:\\Program Files\\Qu\xC3\xA4ntar\" \"\"");
-    EXPECT_EQ(Untimed(lines[3]), "first run  second line of it") << "a line break never starts a line of its own";
-    EXPECT_TRUE(std::regex_match(Untimed(lines[4]), heading)) << lines[4];
-    EXPECT_EQ(Untimed(lines[6]), "arguments: none");
-    EXPECT_EQ(Untimed(lines[7]), "second run");
+TEST_F(RunLogTest, TheDefaultLogLivesInAFolderOnlyAdministratorsCanWrite) {
+    CommonAppDataIn appData(folder_.path());
+    ScopedSystemApi scope(appData);
+    U16String logs;
+    StringList notes;
+    ASSERT_EQ(DefaultLogFolder(logs, &notes), ERROR_SUCCESS);
+    const U16String data = folder_ / u"Quentar Setup";
+    EXPECT_EQ(ToUtf8(logs), ToUtf8(data + u"\\Logs"));
+    // Both levels made with the rights of the run's own folders, and said.
+    const std::string rights = ToUtf8(kAdministratorsOnlyRights);
+    EXPECT_EQ(notes, (StringList{u"log folder " + data + u" made with the rights " + kAdministratorsOnlyRights,
+                                 u"log folder " + logs + u" made with the rights " + kAdministratorsOnlyRights}));
+    // Found again as made: nothing more to say.
+    notes.clear();
+    ASSERT_EQ(DefaultLogFolder(logs, &notes), ERROR_SUCCESS);
+    EXPECT_TRUE(notes.empty()) << ToUtf8(notes[0]);
 }
 
 TEST_F(RunLogTest, ALogThatCannotBeOpenedFallsBackToTheDefaultLog) {
-    TempPathIn temp(folder_.path());
-    ScopedSystemApi scope(temp);
-    ASSERT_EQ(ToUtf8(DefaultLogPath()), ToUtf8(folder_ / u"Quentar Setup.log"));
+    CommonAppDataIn appData(folder_.path());
+    ScopedSystemApi scope(appData);
+    const U16String defaultLog = folder_ / u"Quentar Setup\\Logs\\Setup.log";
 
     const U16String missing = folder_ / u"no such folder\\q.log";
     OpenRunLog(missing, {u"Setup.exe", u"/log:" + missing});
@@ -122,23 +112,144 @@ TEST_F(RunLogTest, ALogThatCannotBeOpenedFallsBackToTheDefaultLog) {
     TheRunLog().Close();
 
     EXPECT_FALSE(Exists(missing));
-    const std::vector<std::string> lines = Lines(ReadText(folder_ / u"Quentar Setup.log"));
-    ASSERT_EQ(lines.size(), 5u);
+    const std::vector<std::string> lines = Lines(ReadText(defaultLog));
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(Untimed(lines[4]).rfind("log folder ", 0), 0u);
     EXPECT_EQ(Untimed(lines[3]), "the log " + ToUtf8(missing) + " cannot be opened (error 3 (" +
                                      ToUtf8(SystemErrorText(ERROR_PATH_NOT_FOUND)) +
                                      ")): this run is logged here");
-    EXPECT_EQ(Untimed(lines[4]), "a line of the run");
+    EXPECT_EQ(Untimed(lines[6]), "a line of the run");
 }
 
 TEST_F(RunLogTest, WithoutAnyLogTheRunGoesOnAndWritesNothing) {
-    TempPathIn temp(u"");
-    ScopedSystemApi scope(temp);
-    EXPECT_EQ(DefaultLogPath(), u"");
+    CommonAppDataIn appData(u"");
+    ScopedSystemApi scope(appData);
+    U16String logs;
+    EXPECT_NE(DefaultLogFolder(logs), static_cast<DWORD>(ERROR_SUCCESS));
     OpenRunLog(folder_ / u"no such folder\\q.log", {u"Setup.exe"});
     EXPECT_FALSE(TheRunLog().IsOpen());
     ::SetLastError(1234);
     TheRunLog().Write(u"dropped");
     EXPECT_EQ(::GetLastError(), 1234u);
+}
+
+// Makes the file opened by one name look like a junction or symbolic link,
+// which Wine never shows for a file.
+class ReparsePointAt : public ForwardingSystemApi {
+public:
+    explicit ReparsePointAt(U16String name) : ForwardingSystemApi(Sys()), name_(std::move(name)) {}
+    HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                       DWORD flags, HANDLE templateFile) override {
+        const HANDLE file = inner_.CreateFileW(name, access, share, security, disposition, flags, templateFile);
+        if (FromWide(name) == name_) marked_ = file;
+        return file;
+    }
+    BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) override {
+        const BOOL got = inner_.GetFileInformationByHandle(file, info);
+        if (got && file == marked_) info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        return got;
+    }
+    BOOL CloseHandle(HANDLE handle) override {
+        // The value may be handed out again, for another file.
+        if (handle == marked_) marked_ = INVALID_HANDLE_VALUE;
+        return inner_.CloseHandle(handle);
+    }
+
+private:
+    U16String name_;
+    HANDLE marked_ = INVALID_HANDLE_VALUE;
+};
+
+// A log name that leads elsewhere is refused: what it leads to stays as it
+// was (nothing appended, nothing made there), and the run is logged in the
+// default log, which says why.
+TEST_F(RunLogTest, ALogNameThatLeadsElsewhereIsRefusedAndTheDefaultLogSaysWhy) {
+    const U16String links = FromWide(LINK_FIXTURE_DIR);
+    const U16String protectedFile = links + u"\\protected.txt";
+    const std::string protectedText = ReadText(protectedFile);
+    ASSERT_FALSE(protectedText.empty());
+    // A second name of a file of the test's own.
+    const U16String original = folder_ / u"original.txt";
+    testing::WriteBytes(original, Bytes("a file with two names"));
+    const U16String hardLink = folder_ / u"second name.log";
+    ASSERT_TRUE(::CreateHardLinkW(AsWide(hardLink), AsWide(original), nullptr)) << ::GetLastError();
+
+    struct Case {
+        const char* what;
+        U16String name;             // the "/log:" value
+        std::string why;            // how the refusal is explained
+        U16String untouched;        // what the name leads to, unchanged
+        U16String neverMade;        // a file that must not appear
+        bool markAsReparsePoint = false;
+    };
+    const Case cases[] = {
+        {"a symbolic link to a file", links + u"\\named.log", "refused: it leads to " + ToUtf8(protectedFile),
+         protectedFile, u""},
+        {"a link that leads nowhere", links + u"\\dangling.log", "something is at the name that leads nowhere",
+         u"", links + u"\\nowhere.log"},
+        {"a linked folder on the way", links + u"\\folder-link\\run.log",
+         "refused: it leads to " + ToUtf8(links + u"\\elsewhere\\run.log"), u"", links + u"\\elsewhere\\run.log"},
+        {"a second name of another file", hardLink, "refused: it is a file with 2 names (hard links)", original,
+         u""},
+        {"a device", u"NUL", "refused: it is not a file on a disk", u"", u""},
+        {"a reparse point as Windows shows it", folder_ / u"reparse.log",
+         "refused: it is a junction or symbolic link", u"", folder_ / u"reparse.log", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder appDataFolder;
+        CommonAppDataIn appData(appDataFolder.path());
+        ScopedSystemApi scope(appData);
+        ReparsePointAt reparse(c.markAsReparsePoint ? c.name : u"");
+        ScopedSystemApi marked(reparse);
+        const std::vector<uint8_t> before = c.untouched.empty() ? std::vector<uint8_t>() : ReadBytes(c.untouched);
+
+        OpenRunLog(c.name, {u"Setup.exe", u"/log:" + c.name});
+        TheRunLog().Write(u"a line of the run");
+        const U16String opened = TheRunLog().Path();
+        TheRunLog().Close();
+
+        EXPECT_EQ(ToUtf8(opened), ToUtf8(appDataFolder / u"Quentar Setup\\Logs\\Setup.log"));
+        const std::vector<std::string> lines = Lines(ReadText(opened));
+        ASSERT_EQ(lines.size(), 7u);
+        EXPECT_EQ(Untimed(lines[3]), "the log " + ToUtf8(c.name) + " cannot be opened (" + c.why +
+                                         "): this run is logged here");
+        if (!c.untouched.empty()) {
+            EXPECT_EQ(ReadBytes(c.untouched), before);
+        }
+        if (!c.neverMade.empty()) {
+            EXPECT_FALSE(Exists(c.neverMade));
+        }
+    }
+    EXPECT_EQ(ReadText(protectedFile), protectedText);
+}
+
+// The default log's own name leads elsewhere (made so before the folder was
+// the run's): the run is logged under a name of its own beside it, which
+// says why.
+TEST_F(RunLogTest, ADefaultLogThatLeadsElsewhereGivesWayToAFreshLog) {
+    const U16String links = FromWide(LINK_FIXTURE_DIR);
+    const U16String protectedFile = links + u"\\protected.txt";
+    const std::string protectedText = ReadText(protectedFile);
+    const U16String logs = links + u"\\appdata\\Quentar Setup\\Logs";
+    CommonAppDataIn appData(links + u"\\appdata");
+    ScopedSystemApi scope(appData);
+
+    OpenRunLog(u"", {u"Setup.exe"});
+    TheRunLog().Write(u"a line of the run");
+    const U16String opened = TheRunLog().Path();
+    TheRunLog().Close();
+
+    EXPECT_EQ(ReadText(protectedFile), protectedText);
+    ASSERT_EQ(opened.rfind(logs + u"\\Setup-", 0), 0u) << ToUtf8(opened);
+    EXPECT_EQ(opened.substr(opened.size() - 4), u".log");
+    const std::vector<std::string> lines = Lines(ReadText(opened));
+    ::DeleteFileW(AsWide(opened));
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(Untimed(lines[lines.size() - 2]), "the log " + ToUtf8(logs + u"\\Setup.log") +
+                                                    " cannot be opened (refused: it leads to " +
+                                                    ToUtf8(protectedFile) + "): this run is logged here");
+    EXPECT_EQ(Untimed(lines.back()), "a line of the run");
 }
 
 // Every write to the log fails, as on a full disk.

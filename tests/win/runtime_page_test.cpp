@@ -1,7 +1,8 @@
-// The runtime-components page in-process: the temporary copies it writes
-// (into a temporary folder of the test's own, through the TMP variable that
-// GetTempPathW reads), and the page alone in a real wizard sheet, with the
-// shell's answers that Wine cannot give on request injected.
+// The runtime-components page in-process: the copies it writes and holds,
+// the run's private folder they go to (under a temporary folder of the
+// test's own, through the TMP variable that GetTempPathW reads), the page
+// alone in a real wizard sheet with the shell's answers that Wine cannot give
+// on request injected, and an unattended run that a package never ends.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
@@ -21,7 +23,9 @@
 #include "message_box_catcher.h"
 #include "pages/setup_done.h"
 #include "payload/payload_names.h"
+#include "platform/folder_security.h"
 #include "platform/system_api.h"
+#include "platform/user_token.h"
 #include "platform/wide.h"
 #include "removal/restart.h"
 #include "sample_packages.h"
@@ -61,6 +65,8 @@ public:
         SHELLEXECUTEINFOW record;  // as passed (pointers valid only during the call)
         U16String file, directory;
         bool verb = false, parameters = false, classOrKey = false;
+        DWORD writeError = ERROR_SUCCESS;  // of opening the copy for writing as it starts
+        bool deleted = false;              // whether deleting it as it starts succeeded
     };
 
     HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
@@ -75,12 +81,42 @@ public:
     BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) override {
         ShellCall call{*info, FromWide(info->lpFile), FromWide(info->lpDirectory), info->lpVerb != nullptr,
                        info->lpParameters != nullptr, info->lpClass != nullptr || info->hkeyClass != nullptr};
+        // What anybody else could do to the copy as it starts (a package the
+        // shell runs itself; never the system's msiexec).
+        if (info->lpParameters == nullptr) {
+            const HANDLE writer = ::CreateFileW(info->lpFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                            FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+            call.writeError = writer == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+            if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+            call.deleted = ::DeleteFileW(info->lpFile) != FALSE;
+        }
         shellCalls.push_back(call);
         sheetEnabledAtStart.push_back(sheet != nullptr && ::IsWindowEnabled(sheet));
         if (shellExecute) return shellExecute(info, shellCalls.size());
         return inner_.ShellExecuteExW(info);
     }
+    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) override {
+        const BOOL read = inner_.ReadFile(file, buffer, size, done, overlapped);
+        // Another byte than the one written, as a swapped copy would give.
+        if (read && changeReadBack && *done > 0) static_cast<uint8_t*>(buffer)[0] ^= 0xFF;
+        return read;
+    }
+    BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security) override {
+        foldersMade.push_back({FromWide(name), security != nullptr ? DescriptorText(security->lpSecurityDescriptor)
+                                                                   : U16String()});
+        return inner_.CreateDirectoryW(name, security);
+    }
+    HRESULT CoCreateGuid(GUID* guid) override {
+        if (guids.empty()) return inner_.CoCreateGuid(guid);
+        *guid = guids.front();
+        guids.erase(guids.begin());
+        return S_OK;
+    }
+    // A clock that moves a minute with every wait, so that a package the
+    // run waits for times out at once.
+    DWORD GetTickCount() override { return fastClock ? clock : inner_.GetTickCount(); }
     DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
+        if (fastClock) clock += 60000;
         waits.push_back(milliseconds);
         if (sheet != nullptr && ::IsWindowEnabled(sheet)) sheetEnabledWhileWaiting = true;
         if (waitResult) return *waitResult;
@@ -121,9 +157,20 @@ public:
         sheetEnabledWhileWaiting = false;
         markedForRestart.clear();
         restartRequests.clear();
+        foldersMade.clear();
     }
 
+    struct FolderMade {
+        U16String path;
+        U16String rights;  // the SDDL the creating call passed
+    };
+
     int createCalls = 0;
+    bool changeReadBack = false;
+    std::vector<GUID> guids;  // drawn first, then fresh ones
+    std::vector<FolderMade> foldersMade;
+    bool fastClock = false;
+    DWORD clock = 0;
     std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> writeFile;
     std::function<BOOL(SHELLEXECUTEINFOW*, size_t)> shellExecute;  // given the call's number, from 1
     std::optional<DWORD> waitResult;
@@ -142,18 +189,35 @@ private:
 
 std::vector<uint8_t> FileBytes(const U16String& path) { return ReadBytes(path); }
 
+// An SDDL text as the system writes it back.
+U16String Canonical(U16View sddl) {
+    SddlDescriptor descriptor;
+    EXPECT_EQ(descriptor.Parse(sddl), ERROR_SUCCESS);
+    return DescriptorText(descriptor.get());
+}
+
 // The sample redistributable: a real program that ends at once.
 std::vector<uint8_t> SampleRedistBytes() {
     return ReadBytes(FromWide(TEST_BUILD_DIR L"\\tools\\sample-app\\files\\AXISMediaControlSDK_redist.exe"));
 }
 
 // ---------------------------------------------------------------------------
-// The temporary copy
+// The held copy
+
+// Whether anybody else can write or delete the file at `path` now.
+bool OthersCanChange(const U16String& path) {
+    const HANDLE writer = ::CreateFileW(AsWide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                        FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (writer != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(writer);
+        return true;
+    }
+    return ::DeleteFileW(AsWide(path)) != FALSE;
+}
 
 class TempCopy : public ::testing::Test {
 protected:
     TempFolder temp_;
-    ScopedTempVariable tmp_{temp_.path()};
     RecordingFeedback feedback_;
 };
 
@@ -179,7 +243,7 @@ const CopyNameCase kCopyNames[] = {
     {"NameTakenByAFolder", u"AxisH264DecoderSetup.msi", {}, {u"AxisH264DecoderSetup.msi"}, u"AxisH264DecoderSetup1.msi"},
 };
 
-TEST_F(TempCopy, GoesToTheFirstFreeNameAndLeavesTakenOnesAlone) {
+TEST_F(TempCopy, GoesToTheFirstFreeNameHeldAgainstChangesAndLeavesTakenOnesAlone) {
     for (const CopyNameCase& c : kCopyNames) {
         SCOPED_TRACE(c.name);
         TempFolder::RemoveTree(temp_.path());
@@ -189,11 +253,14 @@ TEST_F(TempCopy, GoesToTheFirstFreeNameAndLeavesTakenOnesAlone) {
         const std::vector<uint8_t> data = PatternBytes(3000);
         const auto payload = MakePayload({{c.entry, data}});
 
-        const U16String copy = WriteEntryToTempFile(payload->First(), feedback_);
+        HeldCopy copy;
+        ASSERT_TRUE(WriteEntryToTempFile(payload->First(), temp_.path(), copy, feedback_));
 
-        // GetTempPathW's folder ends with a backslash: no second one.
-        EXPECT_EQ(ToUtf8(copy), ToUtf8(temp_ / c.expected));
-        EXPECT_EQ(FileBytes(copy), data);
+        EXPECT_EQ(ToUtf8(copy.path), ToUtf8(temp_ / c.expected));
+        EXPECT_EQ(FileBytes(copy.path), data) << "readable while held";
+        EXPECT_FALSE(OthersCanChange(copy.path)) << "the held copy could be changed";
+        copy.hold.reset();
+        EXPECT_TRUE(OthersCanChange(copy.path)) << "released, it can go";
         for (const char16_t* taken : c.takenFiles) EXPECT_EQ(FileBytes(temp_ / taken), Bytes("taken"));
     }
 }
@@ -205,23 +272,27 @@ TEST_F(TempCopy, GivesUpWhenTheLastCandidateNameIsTaken) {
 
     // One name is left: the last candidate.
     const U16String last = temp_ / (u"p" + DecimalText(kTempCopyCandidates - 1) + u".msi");
-    EXPECT_EQ(ToUtf8(WriteEntryToTempFile(payload->First(), feedback_)), ToUtf8(last));
+    HeldCopy copy;
+    ASSERT_TRUE(WriteEntryToTempFile(payload->First(), temp_.path(), copy, feedback_));
+    EXPECT_EQ(ToUtf8(copy.path), ToUtf8(last));
 
     // Now every candidate is taken.
-    EXPECT_EQ(ToUtf8(WriteEntryToTempFile(payload->First(), feedback_)), "");
+    HeldCopy none;
+    EXPECT_FALSE(WriteEntryToTempFile(payload->First(), temp_.path(), none, feedback_));
+    EXPECT_EQ(ToUtf8(none.path), "");
     EXPECT_FALSE(Exists(temp_ / (u"p" + DecimalText(kTempCopyCandidates) + u".msi")));
 }
 
 struct UnusableFolderCase {
     const char* name;
-    std::function<U16String(const TempFolder&)> tmp;
+    std::function<U16String(const TempFolder&)> folder;
     int expectedCreateCalls;  // 1: stop at the first refusal
 };
 
 const UnusableFolderCase kUnusableFolders[] = {
     {"Missing", [](const TempFolder& t) { return t / u"missing"; }, 1},
-    // GetTempPathW cannot answer in MAX_PATH units.
-    {"LongerThanTheBuffer", [](const TempFolder& t) { return t.path() + u"\\" + U16String(300, u'x'); }, 0},
+    // The private folder could not be made.
+    {"None", [](const TempFolder&) { return U16String(); }, 0},
     // The folder fits, the copy's path would not fit the shell's buffer.
     {"NoRoomForTheName",
      [](const TempFolder& t) {
@@ -235,37 +306,44 @@ const UnusableFolderCase kUnusableFolders[] = {
      0},
 };
 
-TEST_F(TempCopy, UnusableTemporaryFolderGivesNoCopyAtOnce) {
+TEST_F(TempCopy, UnusableFolderGivesNoCopyAtOnce) {
     const auto payload = MakePayload({{u"AxisAACDecoderSetup.msi", Bytes("package")}});
     for (const UnusableFolderCase& c : kUnusableFolders) {
         SCOPED_TRACE(c.name);
-        ScopedTempVariable tmp(c.tmp(temp_));
         RecordingSystem system;
         ScopedSystemApi installed(system);
-        EXPECT_EQ(ToUtf8(WriteEntryToTempFile(payload->First(), feedback_)), "");
+        HeldCopy copy;
+        EXPECT_FALSE(WriteEntryToTempFile(payload->First(), c.folder(temp_), copy, feedback_));
         EXPECT_EQ(system.createCalls, c.expectedCreateCalls);
     }
 }
 
-TEST_F(TempCopy, IncompleteWriteGivesNoCopyAndLeavesNothing) {
+TEST_F(TempCopy, ACopyThatIsNotWhatWasWrittenIsDeletedAndNotUsed) {
     const std::vector<uint8_t> data = PatternBytes(4096);
     const auto payload = MakePayload({{u"AxisAACDecoderSetup.msi", data}});
     struct WriteCase {
         const char* name;
         DWORD bytesWritten;
         BOOL result;
-    } cases[] = {{"Short", 4095, TRUE}, {"Failed", 0, FALSE}};
+        bool changedBeforeTheHold;  // the write went well, the copy read back differs
+    } cases[] = {{"Short", 4095, TRUE, false}, {"Failed", 0, FALSE, false}, {"ChangedBeforeHeld", 0, TRUE, true}};
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingSystem system;
-        system.writeFile = [&](HANDLE, LPCVOID, DWORD, LPDWORD done, LPOVERLAPPED) {
-            *done = c.bytesWritten;
-            if (!c.result) ::SetLastError(ERROR_DISK_FULL);
-            return c.result;
-        };
+        if (c.changedBeforeTheHold) {
+            system.changeReadBack = true;
+        } else {
+            system.writeFile = [&](HANDLE, LPCVOID, DWORD, LPDWORD done, LPOVERLAPPED) {
+                *done = c.bytesWritten;
+                if (!c.result) ::SetLastError(ERROR_DISK_FULL);
+                return c.result;
+            };
+        }
         ScopedSystemApi installed(system);
-        EXPECT_EQ(ToUtf8(WriteEntryToTempFile(payload->First(), feedback_)), "");
-        EXPECT_FALSE(Exists(temp_ / u"AxisAACDecoderSetup.msi")) << "the incomplete copy was left behind";
+        HeldCopy copy;
+        EXPECT_FALSE(WriteEntryToTempFile(payload->First(), temp_.path(), copy, feedback_));
+        EXPECT_FALSE(copy.hold);
+        EXPECT_FALSE(Exists(temp_ / u"AxisAACDecoderSetup.msi")) << "the unusable copy was left behind";
     }
 }
 
@@ -373,13 +451,31 @@ TEST_F(RuntimePage, WithoutPackagesEndsTheWizardAsFinishedAfterThePendingDeletio
     EXPECT_EQ(Run({{u"Quentar.exe", Bytes("not a runtime package")}}), ID_WIZFINISH);
 
     EXPECT_TRUE(system_.shellCalls.empty());
+    EXPECT_TRUE(system_.foldersMade.empty()) << "a folder was made for no package";
     EXPECT_FALSE(Exists(movedAside));
     EXPECT_TRUE(replacedFiles.empty());
 }
 
-TEST_F(RuntimePage, StartsTheCopyWithTheDefaultActionAndWaitsWithTheSheetDisabled) {
+TEST_F(RuntimePage, StartsTheHeldCopyFromAFolderOfItsOwnAndWaitsWithTheSheetDisabled) {
+    // A user made a folder, with a DLL in it, at the first name the run will
+    // draw: it is not taken over.
+    const GUID taken = {0x11111111, 0x2222, 0x3333, {0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb}};
+    const U16String planted = temp_ / (U16String(kPackageFolderPrefix) + u"1111111122223333445566778899aabb");
+    ASSERT_TRUE(::CreateDirectoryW(AsWide(planted), nullptr));
+    WriteBytes(planted + u"\\version.dll", Bytes("planted"));
+    system_.guids = {taken};
+
     // Names are matched without regard to case; the copy keeps the entry's.
     EXPECT_EQ(Run({{u"axismediacontrolsdk_redist.EXE", SampleRedistBytes()}}), ID_WIZFINISH);
+
+    // The private folder: a fresh name under the temporary folder, owner
+    // Administrators, full control for Administrators and SYSTEM only.
+    ASSERT_EQ(system_.foldersMade.size(), 2u) << "one name taken, one made";
+    const U16String folder = system_.foldersMade[1].path;
+    EXPECT_EQ(folder.rfind(temp_ / kPackageFolderPrefix, 0), 0u) << ToUtf8(folder);
+    EXPECT_NE(folder, planted);
+    EXPECT_EQ(ToUtf8(system_.foldersMade[1].rights), ToUtf8(Canonical(kAdministratorsOnlyRights)));
+    EXPECT_EQ(ReadBytes(planted + u"\\version.dll"), Bytes("planted"));
 
     ASSERT_EQ(system_.shellCalls.size(), 1u);
     const RecordingSystem::ShellCall& call = system_.shellCalls[0];
@@ -389,17 +485,22 @@ TEST_F(RuntimePage, StartsTheCopyWithTheDefaultActionAndWaitsWithTheSheetDisable
     EXPECT_FALSE(call.verb);
     EXPECT_FALSE(call.parameters);
     EXPECT_FALSE(call.classOrKey);
-    EXPECT_EQ(ToUtf8(call.directory), ".");
     EXPECT_EQ(call.record.nShow, SW_SHOWNORMAL);
     EXPECT_EQ(call.record.hInstApp, nullptr);
-    EXPECT_EQ(ToUtf8(call.file), ToUtf8(temp_ / u"axismediacontrolsdk_redist.EXE"));
+    EXPECT_EQ(ToUtf8(call.file), ToUtf8(folder + u"\\axismediacontrolsdk_redist.EXE"));
+    // Started in its own folder, never in the shared one it was started from.
+    EXPECT_EQ(ToUtf8(call.directory), ToUtf8(folder));
+    // Nobody could change or take away the copy as it started.
+    EXPECT_EQ(call.writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(call.deleted);
     EXPECT_FALSE(system_.sheetEnabledAtStart[0]) << "the sheet was enabled as the package started";
 
     // Polled with 10 ms waits until the process ended, the sheet disabled.
     ASSERT_FALSE(system_.waits.empty());
     for (DWORD wait : system_.waits) EXPECT_EQ(wait, 10u);
     EXPECT_FALSE(system_.sheetEnabledWhileWaiting);
-    EXPECT_FALSE(Exists(temp_ / u"axismediacontrolsdk_redist.EXE"));
+    // Nothing of the run is left.
+    EXPECT_FALSE(Exists(folder));
 }
 
 // What the shell or the wait answers for the first package; the second one
@@ -410,13 +511,13 @@ struct ShellOutcome {
     BOOL result;           // otherwise: the answer, with no process
     std::optional<DWORD> wait;
     bool waited;           // the page waited for the first package
-    bool copyKept;         // the first copy is still there afterwards
+    bool copyKept;         // the first copy was still there as the second started
 };
 
 const ShellOutcome kShellOutcomes[] = {
     {"ShellFails", false, FALSE, std::nullopt, false, false},
     // Handed to a program that was already running: nothing to wait for, and
-    // that program may still read the copy.
+    // that program may still read the copy, until the run ends.
     {"StartedWithoutAProcess", false, TRUE, std::nullopt, false, true},
     {"WaitFails", true, TRUE, WAIT_FAILED, true, false},
 };
@@ -427,6 +528,7 @@ TEST_F(RuntimePage, PackageThatCannotBeWaitedForCountsAsEndedAndTheNextFollows) 
         system_.Reset();
         EmptyTemp();
         system_.waitResult = c.wait;
+        bool firstCopyThere = false;
         system_.shellExecute = [&](SHELLEXECUTEINFOW* info, size_t call) -> BOOL {
             if (call == 1 && c.startReal) {
                 // Ended before the page looks, so that its copy can go.
@@ -434,6 +536,7 @@ TEST_F(RuntimePage, PackageThatCannotBeWaitedForCountsAsEndedAndTheNextFollows) 
                 if (started && info->hProcess) ::WaitForSingleObject(info->hProcess, 10000);
                 return started;
             }
+            if (call == 2) firstCopyThere = Exists(system_.shellCalls[0].file);
             info->hProcess = nullptr;
             if (call == 1 && c.result) return TRUE;
             ::SetLastError(ERROR_FILE_NOT_FOUND);
@@ -444,10 +547,12 @@ TEST_F(RuntimePage, PackageThatCannotBeWaitedForCountsAsEndedAndTheNextFollows) 
                   ID_WIZFINISH);
 
         ASSERT_EQ(system_.shellCalls.size(), 2u);
-        EXPECT_EQ(ToUtf8(system_.shellCalls[1].file), ToUtf8(temp_ / kAxisPackageEntryNames[1]));
+        ASSERT_EQ(system_.foldersMade.size(), 1u) << "one folder for the run";
+        const U16String folder = system_.foldersMade[0].path;
+        EXPECT_EQ(ToUtf8(system_.shellCalls[1].file), ToUtf8(folder + u"\\" + kAxisPackageEntryNames[1]));
         EXPECT_EQ(!system_.waits.empty(), c.waited);
-        EXPECT_EQ(Exists(temp_ / kAxisPackageEntryNames[0]), c.copyKept);
-        EXPECT_FALSE(Exists(temp_ / kAxisPackageEntryNames[1])) << "a copy the shell refused was kept";
+        EXPECT_EQ(firstCopyThere, c.copyKept);
+        EXPECT_FALSE(Exists(folder)) << "the run's folder was left";
     }
 }
 
@@ -472,7 +577,7 @@ TEST_F(RuntimePage, AfterTheFinishPageEndsTheWizardWithTheStartRequestKept) {
     ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData), S_OK);
     const U16String marker = FromWide(appData) + FromWide(L"\\" SAMPLE_MARKER_FOLDER L"\\" SAMPLE_REDIST_MARKER);
     ::DeleteFileW(AsWide(marker));
-    StartApplicationAfterWizard(state);
+    StartApplicationAfterWizard(state, ProcessUserToken(::GetCurrentProcess(), u"this test"));
     bool ran = false;
     for (int i = 0; i < 500 && !ran; ++i, ::Sleep(20)) {
         const std::vector<uint8_t> bytes = Exists(marker) ? ReadBytes(marker) : std::vector<uint8_t>();
@@ -480,6 +585,38 @@ TEST_F(RuntimePage, AfterTheFinishPageEndsTheWizardWithTheStartRequestKept) {
         ran = text.find(ToUtf8(program) + "\r\n") == 0;
     }
     EXPECT_TRUE(ran) << "the installed program was not started";
+}
+
+// An unattended run waits for a package only so long: one that has not
+// ended after the timeout is left running, the next one follows, and the
+// outcome says so. (The clock moves a minute with every wait; the package
+// processes are events that never signal.)
+TEST_F(RuntimePage, AnUnattendedRunStopsWaitingForAPackageAfterTheTimeout) {
+    system_.fastClock = true;
+    system_.waitResult = WAIT_TIMEOUT;
+    system_.shellExecute = [](SHELLEXECUTEINFOW* info, size_t) -> BOOL {
+        info->hProcess = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        return TRUE;
+    };
+    InstallState state;
+    state.payload = MakePayload({{kAxisPackageEntryNames[0], Bytes("redistributable")},
+                                 {kAxisPackageEntryNames[2], Bytes("decoder package")}});
+    RecordingFeedback feedback;
+
+    const PackagesOutcome outcome = RunRuntimePackages(state, feedback, 3);
+
+    EXPECT_TRUE(outcome.timedOut);
+    EXPECT_FALSE(outcome.restartNeeded);
+    ASSERT_EQ(system_.shellCalls.size(), 2u) << "the next package did not follow";
+    // Three minutes of waits, a minute each, for each package.
+    EXPECT_EQ(system_.waits.size(), 6u);
+    for (const char16_t* name : {kAxisPackageEntryNames[0], kAxisPackageEntryNames[2]}) {
+        const U16String line =
+            u"runtime package " + U16String(name) + u" is still running after 3 minutes: left running, the run fails";
+        EXPECT_EQ(std::count(feedback.log.begin(), feedback.log.end(), line), 1) << ToUtf8(line);
+    }
+    ASSERT_EQ(system_.foldersMade.size(), 1u);
+    EXPECT_FALSE(Exists(system_.foldersMade[0].path)) << "the copies of packages that hold nothing stayed";
 }
 
 TEST_F(RuntimePage, AsksAboutTheRestartBeforeTheWizardCloses) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
 #include <cwctype>
 #include <memory>
 #include <new>
@@ -16,7 +18,9 @@
 #include "message_box_catcher.h"
 #include "page_host.h"
 #include "platform/module_text.h"
+#include "engine_test_support.h"
 #include "platform/system_api.h"
+#include "platform/user_token.h"
 #include "platform/wide.h"
 #include "wizard/setup_page.h"
 
@@ -73,36 +77,245 @@ TEST(SystemMessages, StringTableEntriesComeFromTheProgram) {
     EXPECT_TRUE(LoadStringResource(4242).empty());
 }
 
-// Makes CreateProcessW fail with a chosen error, and counts the calls.
-class FailingProcessStart : public ForwardingSystemApi {
+// The token of this test process, as a user's: what the shell's and the
+// requester's lookups hand the start in the tests below.
+UserToken OwnToken() { return ProcessUserToken(::GetCurrentProcess(), u"this test"); }
+
+// Stands in for the machine's user sessions and records how a program is
+// started: the shell window's process, the processes of the snapshot with
+// their sessions, which process's token is taken, whose account it is, and
+// the start calls with the token they were given. Processes are answered
+// with handles of this process, so that their tokens are real.
+class SessionSystem : public ForwardingSystemApi {
 public:
-    FailingProcessStart(DWORD error) : ForwardingSystemApi(Sys()), error_(error) {}
-    BOOL CreateProcessW(LPCWSTR application, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
-                        LPVOID, LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION) override {
-        ++calls;
-        application_ = application;
-        directory_ = directory ? directory : L"";
-        startupSize = startup->cb;
-        ::SetLastError(error_);
+    struct Listed {
+        DWORD id;
+        const wchar_t* exe;
+        DWORD session;
+    };
+    struct StartCall {
+        const char* how;  // "as user", "with token", "plain"
+        HANDLE token;
+        std::wstring application, directory, desktop;
+        DWORD startupSize;
+    };
+
+    SessionSystem() : ForwardingSystemApi(Sys()) {}
+
+    HWND GetShellWindow() override { return shellWindow; }
+    DWORD GetWindowThreadProcessId(HWND window, LPDWORD id) override {
+        if (window != shellWindow || window == nullptr) return inner_.GetWindowThreadProcessId(window, id);
+        *id = shellProcess;
+        return 1;
+    }
+    BOOL ProcessIdToSessionId(DWORD id, DWORD* session) override {
+        if (id == ::GetCurrentProcessId()) {
+            *session = ownSession;
+            return TRUE;
+        }
+        for (const Listed& p : processes) {
+            if (p.id == id) {
+                *session = p.session;
+                return TRUE;
+            }
+        }
         return FALSE;
     }
-    int calls = 0;
-    DWORD startupSize = 0;
-    std::wstring application_, directory_;
+    HANDLE CreateToolhelp32Snapshot(DWORD, DWORD) override { return kSnapshot; }
+    BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry) override {
+        next_ = 0;
+        return Process32NextW(snapshot, entry);
+    }
+    BOOL Process32NextW(HANDLE, LPPROCESSENTRY32W entry) override {
+        if (next_ >= processes.size()) return FALSE;
+        entry->th32ProcessID = processes[next_].id;
+        wcscpy(entry->szExeFile, processes[next_].exe);
+        ++next_;
+        return TRUE;
+    }
+    BOOL CloseHandle(HANDLE handle) override { return handle == kSnapshot ? TRUE : inner_.CloseHandle(handle); }
+    HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD id) override {
+        opened.push_back(id);
+        return inner_.OpenProcess(access, inherit, ::GetCurrentProcessId());
+    }
+    BOOL DuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES security,
+                          SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE duplicate) override {
+        const BOOL made = inner_.DuplicateTokenEx(token, access, security, level, type, duplicate);
+        if (made) duplicated.push_back(*duplicate);
+        primary = primary || type == TokenPrimary;
+        return made;
+    }
+    BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size,
+                             PDWORD needed) override {
+        if (!asSystem || kind != TokenUser) return inner_.GetTokenInformation(token, kind, info, size, needed);
+        // The system account's token.
+        struct {
+            TOKEN_USER user;
+            BYTE sid[SECURITY_MAX_SID_SIZE];
+        } system{};
+        DWORD sidSize = sizeof(system.sid);
+        ::CreateWellKnownSid(WinLocalSystemSid, nullptr, system.sid, &sidSize);
+        system.user.User.Sid = reinterpret_cast<PSID>(static_cast<BYTE*>(info) + offsetof(decltype(system), sid));
+        *needed = sizeof(system);
+        if (size < sizeof(system)) {
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        std::memcpy(info, &system, sizeof(system));
+        return TRUE;
+    }
+    BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR, LPSECURITY_ATTRIBUTES,
+                              LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR directory, LPSTARTUPINFOW startup,
+                              LPPROCESS_INFORMATION) override {
+        Record("as user", token, application, directory, startup);
+        ::SetLastError(asUserError);
+        return asUserError == ERROR_SUCCESS;
+    }
+    BOOL CreateProcessWithTokenW(HANDLE token, DWORD, LPCWSTR application, LPWSTR, DWORD, LPVOID,
+                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION) override {
+        Record("with token", token, application, directory, startup);
+        ::SetLastError(withTokenError);
+        return withTokenError == ERROR_SUCCESS;
+    }
+    BOOL CreateProcessW(LPCWSTR application, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
+                        LPVOID, LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION) override {
+        Record("plain", nullptr, application, directory, startup);
+        return FALSE;
+    }
+
+    HWND shellWindow = nullptr;
+    DWORD shellProcess = 0;
+    DWORD ownSession = 1;
+    std::vector<Listed> processes;
+    bool asSystem = false;
+    DWORD asUserError = ERROR_SUCCESS;
+    DWORD withTokenError = ERROR_SUCCESS;
+
+    std::vector<DWORD> opened;
+    std::vector<HANDLE> duplicated;
+    bool primary = false;
+    std::vector<StartCall> starts;
 
 private:
-    DWORD error_;
+    void Record(const char* how, HANDLE token, LPCWSTR application, LPCWSTR directory, LPSTARTUPINFOW startup) {
+        starts.push_back({how, token, application ? application : L"", directory ? directory : L"",
+                          startup->lpDesktop ? startup->lpDesktop : L"", startup->cb});
+    }
+
+    static inline const HANDLE kSnapshot = reinterpret_cast<HANDLE>(0x5A5A);
+    size_t next_ = 0;
 };
 
+// After the wizard the installed application starts with the token of the
+// signed-in user's shell, never with the setup program's own; when no user's
+// token can be had it is not started at all.
+TEST(StartAfterWizard, StartsWithTheTokenOfTheSignedInUsersShell) {
+    struct Case {
+        const char* what;
+        bool shellWindow;
+        std::vector<SessionSystem::Listed> processes;
+        bool asSystem;
+        DWORD asUserError;
+        std::vector<DWORD> opened;  // the processes whose token was taken
+        const char* how;            // how it was started; null: not at all
+        const char* logged;         // the reason in the log when not started
+    };
+    const Case cases[] = {
+        {"the shell window's process", true, {{300, L"explorer.exe", 1}}, false, ERROR_SUCCESS, {200}, "as user", ""},
+        {"no shell window: the explorer of this session", false,
+         {{300, L"explorer.exe", 0}, {301, L"notepad.exe", 1}, {302, L"EXPLORER.EXE", 1}}, false, ERROR_SUCCESS,
+         {302}, "as user", ""},
+        {"without the privilege: the secondary logon", true, {}, false, ERROR_PRIVILEGE_NOT_HELD, {200},
+         "with token", ""},
+        {"no shell at all", false, {{300, L"explorer.exe", 0}}, false, ERROR_SUCCESS, {}, nullptr,
+         "there is no shell window and no explorer.exe in this session"},
+        {"a shell of the system account", true, {}, true, ERROR_SUCCESS, {200}, nullptr,
+         "the shell window's process 200 runs as a service account"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SessionSystem system;
+        system.shellWindow = c.shellWindow ? reinterpret_cast<HWND>(0x1234) : nullptr;
+        system.shellProcess = 200;
+        system.processes = c.processes;
+        system.asSystem = c.asSystem;
+        system.asUserError = c.asUserError;
+        ScopedSystemApi scope(system);
+        testing::RecordingFeedback feedback;
+
+        const UserToken user = ShellUserToken();
+        EXPECT_EQ(system.opened, c.opened);
+        EXPECT_EQ(StartInstalledApplication(user, u"C:\\Q\\Quentar.exe", u"C:\\Q", feedback), c.how != nullptr);
+
+        if (c.how == nullptr) {
+            EXPECT_TRUE(system.starts.empty()) << "started anyway, " << system.starts[0].how;
+            EXPECT_EQ(feedback.log, StringList{u"Quentar is not started, as there is no token of a user to start it "
+                                               u"with: " +
+                                               FromUtf8(c.logged)});
+            EXPECT_TRUE(feedback.messages.empty());
+            continue;
+        }
+        ASSERT_FALSE(system.starts.empty());
+        const SessionSystem::StartCall& start = system.starts.back();
+        EXPECT_STREQ(start.how, c.how);
+        // The duplicate of the user's token, as a primary token.
+        EXPECT_TRUE(system.primary);
+        ASSERT_EQ(system.duplicated.size(), 1u);
+        EXPECT_EQ(start.token, system.duplicated[0]);
+        EXPECT_EQ(start.application, L"C:\\Q\\Quentar.exe");
+        EXPECT_EQ(start.directory, L"C:\\Q");
+        EXPECT_EQ(start.desktop, L"winsta0\\default");
+        EXPECT_EQ(start.startupSize, 68u);
+        for (const SessionSystem::StartCall& call : system.starts) EXPECT_STRNE(call.how, "plain");
+    }
+}
+
+// After an update the application starts with the token of the Quentar that
+// asked for it: the process of its window, when that window is one of the
+// executable being replaced.
+TEST(StartAfterWizard, AfterAnUpdateStartsWithTheTokenOfTheRequestingApplication) {
+    // A window of this process, whose image is answered as the executable.
+    const HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    class Image : public SessionSystem {
+    public:
+        BOOL QueryFullProcessImageNameW(HANDLE, DWORD, LPWSTR name, PDWORD size) override {
+            const std::wstring image = L"C:\\Apps\\Quentar\\Quentar.exe";
+            wcscpy(name, image.c_str());
+            *size = static_cast<DWORD>(image.size());
+            return TRUE;
+        }
+    } system;
+    ScopedSystemApi scope(system);
+    UpdateArguments arguments;
+    arguments.updateMode = true;
+    arguments.updateExePath = u"C:\\Apps\\Quentar\\Quentar.exe";
+    arguments.updateWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+
+    const UserToken requester = RequesterToken(arguments);
+    ASSERT_TRUE(requester.token) << ToUtf8(requester.whose);
+    EXPECT_EQ(system.opened, std::vector<DWORD>{::GetCurrentProcessId()});
+    testing::RecordingFeedback feedback;
+    EXPECT_TRUE(StartInstalledApplication(requester, arguments.updateExePath, u"C:\\Apps\\Quentar", feedback));
+    ASSERT_EQ(system.starts.size(), 1u);
+    EXPECT_EQ(system.starts[0].token, requester.token.get());
+
+    // Another executable's window gives no token, and nothing is started.
+    arguments.updateExePath = u"C:\\Apps\\Other\\Quentar.exe";
+    const UserToken nobody = RequesterToken(arguments);
+    EXPECT_FALSE(nobody.token);
+    EXPECT_FALSE(StartInstalledApplication(nobody, arguments.updateExePath, u"C:\\Apps\\Other", feedback));
+    EXPECT_EQ(system.starts.size(), 1u);
+    ::DestroyWindow(window);
+}
+
 TEST(StartAfterWizard, FailureIsReportedWithTheSystemReason) {
-    FailingProcessStart failing(ERROR_FILE_NOT_FOUND);
-    ScopedSystemApi scope(failing);
+    SessionSystem system;
+    system.asUserError = ERROR_FILE_NOT_FOUND;
+    ScopedSystemApi scope(system);
     MessageBoxCatcher boxes;
-    EXPECT_FALSE(StartInstalledApplication(u"C:\\Apps\\Quentar\\Quentar.exe", u"C:\\Apps\\Quentar"));
-    EXPECT_EQ(failing.calls, 1);
-    EXPECT_EQ(failing.application_, L"C:\\Apps\\Quentar\\Quentar.exe");
-    EXPECT_EQ(failing.directory_, L"C:\\Apps\\Quentar");
-    EXPECT_EQ(failing.startupSize, 68u);
+    EXPECT_FALSE(StartInstalledApplication(OwnToken(), u"C:\\Apps\\Quentar\\Quentar.exe", u"C:\\Apps\\Quentar"));
+    ASSERT_EQ(system.starts.size(), 1u);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     const std::wstring expected =
         L"Failed to run Quentar: " + std::wstring(AsWide(SystemErrorText(ERROR_FILE_NOT_FOUND)));
@@ -114,19 +327,20 @@ TEST(StartAfterWizard, StartsOnlyWhenAskedAndThePathIsKnown) {
     struct Case {
         bool startApplication;
         const char16_t* runPath;
-        int expectedCalls;
+        size_t expectedCalls;
     } cases[] = {{false, u"C:\\Q\\Quentar.exe", 0}, {true, u"", 0}, {false, u"", 0}, {true, u"C:\\Q\\Quentar.exe", 1}};
     for (const Case& c : cases) {
-        FailingProcessStart failing(ERROR_FILE_NOT_FOUND);
-        ScopedSystemApi scope(failing);
+        SessionSystem system;
+        system.asUserError = ERROR_FILE_NOT_FOUND;
+        ScopedSystemApi scope(system);
         MessageBoxCatcher boxes;
         InstallState state;
         state.startApplication = c.startApplication;
         state.runPath = c.runPath;
         state.runDirectory = u"C:\\Q";
-        StartApplicationAfterWizard(state);
-        EXPECT_EQ(failing.calls, c.expectedCalls);
-        EXPECT_EQ(boxes.boxes().size(), static_cast<size_t>(c.expectedCalls));
+        StartApplicationAfterWizard(state, OwnToken());
+        EXPECT_EQ(system.starts.size(), c.expectedCalls);
+        EXPECT_EQ(boxes.boxes().size(), c.expectedCalls);
     }
 }
 
@@ -135,7 +349,7 @@ TEST(StartAfterWizard, StartsTheProgramWithoutWaiting) {
     wchar_t system[MAX_PATH];
     ::GetSystemDirectoryW(system, MAX_PATH);
     const U16String folder = FromWide(system);
-    EXPECT_TRUE(StartInstalledApplication(JoinPath(folder, u"hostname.exe"), folder));
+    EXPECT_TRUE(StartInstalledApplication(OwnToken(), JoinPath(folder, u"hostname.exe"), folder));
     EXPECT_TRUE(boxes.boxes().empty());
 }
 

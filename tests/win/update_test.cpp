@@ -6,17 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine_test_support.h"
+#include "install/engine_support.h"
 #include "install/install_sequence.h"
+#include "install/uninstall_record.h"
 #include "install/update.h"
 #include "payload/payload_names.h"
 #include "platform/module_text.h"
 #include "platform/system_api.h"
+#include "registry_scratch.h"
 #include "removal/remove_installation.h"
 #include "state/resource_ids.h"
 
@@ -145,6 +150,39 @@ private:
     HWND window_ = nullptr;
 };
 
+// Makes this process's image look like `image` to the updater, so that the
+// test's stand-in window counts as one of the application's; other processes
+// are answered by the system.
+class ImageOfThisProcess : public ForwardingSystemApi {
+public:
+    explicit ImageOfThisProcess(U16String image) : ForwardingSystemApi(Sys()), image_(std::move(image)) {}
+    BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR name, PDWORD size) override {
+        ++queries;
+        if (::GetProcessId(process) != ::GetCurrentProcessId()) {
+            return inner_.QueryFullProcessImageNameW(process, flags, name, size);
+        }
+        if (image_.size() + 1 > *size) {
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        std::copy(image_.begin(), image_.end(), name);
+        name[image_.size()] = L'\0';
+        *size = static_cast<DWORD>(image_.size());
+        return TRUE;
+    }
+    int queries = 0;
+
+private:
+    U16String image_;
+};
+
+U16String AsciiUpper(U16String text) {
+    for (char16_t& c : text) {
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    }
+    return text;
+}
+
 const std::vector<uint8_t> kOldProgram = Bytes("the installed version");
 const std::vector<uint8_t> kNewProgram = Bytes("the new version, written by the install sequence");
 
@@ -188,6 +226,10 @@ protected:
     InstallState state_;
     UpdateArguments arguments_;
     UniqueFile held_;
+    // The stand-in window is the application's (answered in upper case: the
+    // image is compared folding A-Z).
+    ImageOfThisProcess image_{AsciiUpper(folder_ / u"Quentar.exe")};
+    ScopedSystemApi imageInstalled_{image_};
 };
 
 TEST_F(Update, TheCloseRequestReachesTheApplicationWhoseEndLetsTheNewExecutableIn) {
@@ -213,6 +255,49 @@ TEST_F(Update, TheCloseRequestReachesTheApplicationWhoseEndLetsTheNewExecutableI
     EXPECT_TRUE(feedback.messages.empty());
     EXPECT_EQ(feedback.events, (std::vector<std::string>{"wait", "end"}));
     EXPECT_TRUE(state_.keptFiles.empty());
+}
+
+// The window of the command line may be anybody's: the close request goes
+// only to a window of the executable being replaced. Another program's window
+// gets nothing, and the wait goes on as for a request that reached nobody.
+TEST_F(Update, TheCloseRequestGoesOnlyToAWindowOfTheExecutableBeingReplaced) {
+    struct Case {
+        const char* what;
+        U16String image;     // this process's image as the updater sees it
+        uint32_t window;     // 1: the stand-in window
+        bool asked;
+    };
+    const Case cases[] = {
+        {"the application's window", OldPath(), 1, true},
+        {"another program's window", folder_ / u"Other.exe", 1, false},
+        {"a program of the same name elsewhere", folder_ / u"copy\\Quentar.exe", 1, false},
+        {"no window", OldPath(), 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        window_.received.clear();
+        InstallRunningProgram();
+        ImageOfThisProcess image(c.image);
+        ScopedSystemApi scoped(image);
+        FastClock clock;  // over the image's answers
+        ScopedSystemApi clockInstalled(clock);
+        arguments_.updateWindow = c.window == 1 ? window_.Handle() : 0;
+        // The application ends by itself a few pauses later.
+        clock.onPause = [&] {
+            if (clock.pauses == 3) Release();
+        };
+        UpdateFeedback feedback;
+
+        EXPECT_EQ(Run(feedback), ReplaceOutcome::Replaced);
+
+        EXPECT_EQ(window_.received.size(), c.asked ? 1u : 0u);
+        const U16String windowText = DecimalText(arguments_.updateWindow);
+        const U16String skipped =
+            u"update: window " + windowText + u" is not a window of " + OldPath() + u": no close request sent";
+        EXPECT_EQ(std::count(feedback.log.begin(), feedback.log.end(), skipped), c.asked ? 0 : 1);
+        EXPECT_EQ(ReadBytes(OldPath()), kNewProgram);
+        WriteBytes(NewPath(), kNewProgram);
+    }
 }
 
 TEST_F(Update, TheOldExecutablesAttributesAreResetBeforeEveryDelete) {
@@ -471,6 +556,131 @@ TEST_F(Update, TheRunningSampleApplicationEndsAndIsReplaced) {
     EXPECT_TRUE(program.WaitForEnd(10000));
     EXPECT_EQ(ReadBytes(OldPath()), kNewProgram);
     EXPECT_FALSE(Exists(NewPath()));
+}
+
+// ---------------------------------------------------------------------------
+// Which executable an update may act on
+
+// An uninstall record as this program writes it, for `folder`, listing
+// `files`; removed with the test.
+std::unique_ptr<test_registry::ScratchKey> MakeRecord(const U16String& folder, const std::vector<U16String>& files,
+                                                      const wchar_t* displayName = L"Quentar 2009") {
+    auto key = std::make_unique<test_registry::ScratchKey>(
+        HKEY_LOCAL_MACHINE, AsWide(UninstallRecord::KeyPath(FromWide(test_registry::NewGuidText().c_str()))));
+    EXPECT_TRUE(key->Created());
+    key->SetText(L"DisplayName", displayName);
+    key->SetText(L"Folder", AsWide(folder));
+    key->SetText(L"UninstallString", AsWide(UninstallRecord::UninstallCommand(JoinPath(folder, u"Quentar.exe"))));
+    for (size_t i = 0; i < files.size(); ++i) {
+        key->SetText(AsWide(UninstallRecord::FileValueName(static_cast<uint32_t>(i))), AsWide(files[i]));
+    }
+    return key;
+}
+
+// Makes a chosen path look like a junction or symbolic link, which Wine
+// cannot make from here.
+class LinkAt : public ForwardingSystemApi {
+public:
+    explicit LinkAt(U16String path) : ForwardingSystemApi(Sys()), path_(std::move(path)) {}
+    DWORD GetFileAttributesW(LPCWSTR name) override {
+        const DWORD attributes = inner_.GetFileAttributesW(name);
+        if (EqualsIgnoreAsciiCase(FromWide(name), path_) && attributes != INVALID_FILE_ATTRIBUTES) {
+            return attributes | FILE_ATTRIBUTE_REPARSE_POINT;
+        }
+        return attributes;
+    }
+
+private:
+    U16String path_;
+};
+
+TEST(UpdateTarget, OnlyTheExecutableOfAnInstallationThisProgramRecordedIsAccepted) {
+    TempFolder root;
+    // Recorded installations, each in a folder of its own.
+    const U16String installed = root / u"Installed";
+    const U16String unlisted = root / u"Unlisted";      // its record lists only help.pdf
+    const U16String foreign = root / u"Foreign";        // recorded by another product
+    const U16String folderAtName = root / u"FolderAtName";
+    const U16String unrecorded = root / u"Unrecorded";  // no record at all
+    for (const U16String& folder : {installed, unlisted, foreign, folderAtName, unrecorded}) {
+        ASSERT_TRUE(::CreateDirectoryW(AsWide(folder), nullptr));
+        WriteBytes(JoinPath(folder, u"Quentar.exe"), kOldProgram);
+        WriteBytes(JoinPath(folder, u"help.pdf"), Bytes("help"));
+    }
+    const U16String exe = JoinPath(installed, u"Quentar.exe");
+    const U16String folderExe = JoinPath(folderAtName, u"Quentar.exe");
+    ASSERT_TRUE(::DeleteFileW(AsWide(folderExe)));
+    ASSERT_TRUE(::CreateDirectoryW(AsWide(folderExe), nullptr));
+    const std::unique_ptr<test_registry::ScratchKey> records[] = {
+        MakeRecord(installed, {exe, JoinPath(installed, u"help.pdf")}),
+        MakeRecord(unlisted, {JoinPath(unlisted, u"help.pdf")}),
+        MakeRecord(foreign, {JoinPath(foreign, u"Quentar.exe")}, L"Zorbel Viewer"),
+        MakeRecord(folderAtName, {folderExe}),
+    };
+
+    struct Case {
+        const char* what;
+        U16String path;
+        U16String linkAt;     // made to look like a link
+        std::string problem;  // empty: accepted
+        bool exeMissing = false;
+    };
+    const U16String drive = installed.substr(0, 2);
+    const U16String parent = installed.substr(0, installed.rfind(u'\\'));
+    const Case cases[] = {
+        {"the recorded executable", exe, u"", ""},
+        {"the recorded executable missing", exe, u"", "", true},
+        {"in other letter case", AsciiUpper(exe), u"", ""},
+        {"outside any recorded installation", JoinPath(unrecorded, u"Quentar.exe"), u"",
+         "no uninstall record of this program is for the folder " + ToUtf8(unrecorded)},
+        {"another file of the recorded folder", JoinPath(installed, u"help.pdf"), u"",
+         ToUtf8(JoinPath(installed, u"help.pdf")) + " does not name Quentar.exe"},
+        {"a record that does not list it", JoinPath(unlisted, u"Quentar.exe"), u"",
+         "does not list " + ToUtf8(JoinPath(unlisted, u"Quentar.exe"))},
+        {"a record another product wrote", JoinPath(foreign, u"Quentar.exe"), u"",
+         "no uninstall record of this program is for the folder " + ToUtf8(foreign)},
+        {"a folder at the name", folderExe, u"", ToUtf8(folderExe) + " is a folder"},
+        {"a link on the way", exe, installed, ToUtf8(installed) + " is a junction or symbolic link"},
+        {"a link at the name", exe, exe, ToUtf8(exe) + " is a junction or symbolic link"},
+        {"a UNC path", u"\\\\server\\share\\Quentar\\Quentar.exe", u"", "is not the full local path"},
+        {"a device path", u"\\\\?\\" + exe, u"", "is not the full local path"},
+        {"a way out with ..", installed + u"\\..\\" + installed.substr(parent.size() + 1) + u"\\Quentar.exe", u"",
+         "is not the full local path"},
+        {"a doubled backslash", parent + u"\\\\" + installed.substr(parent.size() + 1) + u"\\Quentar.exe", u"",
+         "is not the full local path"},
+        {"a forward slash", parent + u"/" + installed.substr(parent.size() + 1) + u"\\Quentar.exe", u"",
+         "is not the full local path"},
+        {"a stream of the file", exe + u":payload", u"", "is not the full local path"},
+        {"a relative path", u"Quentar.exe", u"", "is not the full local path"},
+        {"a drive's root", drive + u"\\Quentar.exe", u"", "is not the full local path"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.exeMissing) {
+            ASSERT_TRUE(::DeleteFileW(AsWide(exe)));
+        }
+        LinkAt link(c.linkAt);
+        ScopedSystemApi installedLink(link);
+        UpdateArguments arguments;
+        arguments.updateMode = true;
+        arguments.updateExePath = c.path;
+        const size_t slash = c.path.rfind(u'\\');
+        if (slash != U16String::npos && slash >= 1) arguments.updateExeFolder = c.path.substr(0, slash);
+        U16String problem;
+        EXPECT_EQ(CheckUpdateTarget(arguments, problem), c.problem.empty()) << ToUtf8(problem);
+        if (!c.problem.empty()) {
+            EXPECT_NE(ToUtf8(problem).find(c.problem), std::string::npos) << ToUtf8(problem);
+        }
+        if (c.exeMissing) WriteBytes(exe, kOldProgram);
+    }
+
+    // The folder set by another "/exe:" argument than the path's.
+    UpdateArguments mixed;
+    mixed.updateExePath = exe;
+    mixed.updateExeFolder = unrecorded;
+    U16String problem;
+    EXPECT_FALSE(CheckUpdateTarget(mixed, problem));
+    EXPECT_EQ(ToUtf8(problem), "the folder " + ToUtf8(unrecorded) + " is not the folder of " + ToUtf8(exe));
 }
 
 }  // namespace
