@@ -10,6 +10,7 @@
 #include <stdlib.h>
 
 #include "app/unattended_setup.h"
+#include "components/runtime_packages.h"
 #include "components/setup_axis.h"
 #include "install/engine_support.h"
 #include "install/journal.h"
@@ -285,6 +286,7 @@ void CSetupApp::RecoverInterruptedRuns() {
     const U16String description = u"process " + DecimalText(::GetCurrentProcessId()) + u", " +
                             (options_.quiet ? u"unattended" : u"wizard") + (updateMode ? u", update mode" : u"");
     const RecoveryOutcome recovery = PrepareRunJournal(description, log);
+    RemoveLeftPackageFolders(log);
     recoveryNeedsRestart_ = recovery.restartNeeded;
     if (recovery.notRestored.empty()) return;
     U16String paths;

@@ -117,6 +117,33 @@ void PackageFolder::Remove(InstallFeedback& feedback) {
     path_.clear();
 }
 
+void RemoveLeftPackageFolders(InstallFeedback& feedback) {
+    const U16String temp = SystemTempFolder();
+    if (temp.empty()) return;
+    const U16View prefix = kPackageFolderPrefix;
+    constexpr size_t kHexDigits = 32;
+    // The names are collected first: the search does not see a folder
+    // removed under it.
+    StringList left;
+    WIN32_FIND_DATAW found{};
+    const UniqueFind search(Sys().FindFirstFileW(AsWide(JoinPath(temp, U16String(prefix) + u"*")), &found));
+    if (!search) return;
+    do {
+        const U16String name = FromWide(found.cFileName);
+        const bool ours = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                          name.size() == prefix.size() + kHexDigits && U16View(name).substr(0, prefix.size()) == prefix &&
+                          std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end(), [](char16_t c) {
+                              return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+                          });
+        if (ours) left.push_back(JoinPath(temp, name));
+    } while (Sys().FindNextFileW(search.get(), &found));
+    for (const U16String& folder : left) {
+        feedback.Log(RemoveFolderTree(folder) ? u"removed the folder of an earlier run's runtime packages " + folder
+                                              : u"cannot remove all of the folder of an earlier run's runtime packages " +
+                                                    folder);
+    }
+}
+
 bool WriteEntryToTempFile(PayloadEntry entry, const U16String& folder, HeldCopy& copy, InstallFeedback& feedback) {
     copy = HeldCopy{};
     if (folder.empty()) return false;

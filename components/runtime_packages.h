@@ -61,6 +61,14 @@ private:
     bool tried_ = false;
 };
 
+// Removes the private folders of runs that ended before their clean-up (a
+// process killed while its packages ran) from SystemTempFolder: every folder
+// named kPackageFolderPrefix and 32 hexadecimal digits, with what is in it
+// (links removed, never followed). Only while this run holds the single-run
+// lock, before it makes a folder of its own: no running setup owns one then.
+// Each removal, or the failure of one, goes to `feedback`'s log.
+void RemoveLeftPackageFolders(InstallFeedback& feedback);
+
 // A copy of a package: its path and the handle that holds it, open for
 // reading, with write and delete denied to everybody.
 struct HeldCopy {

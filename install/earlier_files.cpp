@@ -21,7 +21,7 @@ void TakeBackEarlierFiles(InstallState& state, InstallFeedback& feedback) {
             }
             // A failure has been logged; the file then stays outside the
             // new record, as it was before this step existed.
-            MoveAsideExisting(state, file, feedback);
+            if (MoveAsideExisting(state, file, feedback)) state.takenBackFiles.push_back(file);
         }
     }
 }

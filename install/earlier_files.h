@@ -11,7 +11,8 @@ namespace quentar {
 // Moves aside every file that the records of state.destinationFolder
 // (RecordsOfFolder) list and this installation has not installed (not in
 // installedFiles, A-Z folded): a file, a shortcut. Each goes the way of a
-// replaced file (MoveAsideExisting, its temporary name in replacedFiles):
+// replaced file (MoveAsideExisting, its temporary name in replacedFiles, its
+// name in takenBackFiles):
 // deleted with the others at the end, or put back when the installation is
 // taken back. Only full paths are touched (a drive and ":\", or "\\"); a
 // name that is not there, or a folder, is passed over; a file that cannot be

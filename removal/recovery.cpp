@@ -103,12 +103,16 @@ void TakeBack(const JournalEntry& entry, InstallFeedback& feedback, RecoveryOutc
     }
 }
 
-// Finishes one change of a run whose sequence had completed.
-void Finish(const JournalEntry& entry, InstallFeedback& feedback, RecoveryOutcome& outcome) {
+// Finishes one change of a run whose sequence had completed; `written` holds
+// the names the run wrote new files to. A file moved aside from any other
+// name was an earlier installation's file taken back, whose name stays empty.
+void Finish(const JournalEntry& entry, const StringList& written, InstallFeedback& feedback,
+            RecoveryOutcome& outcome) {
     U16String leftover;
     if (entry.step == JournalStep::Aside || entry.step == JournalStep::Write) leftover = entry.other;
+    const bool takenBack = entry.step == JournalStep::Aside && !ContainsIgnoreAsciiCase(written, entry.path);
     if (!leftover.empty() && Exists(leftover) &&
-        DeleteNowOrAtRestart(leftover, feedback) == DeletionOutcome::AtRestart) {
+        DeleteNowOrAtRestart(leftover, feedback, takenBack) == DeletionOutcome::AtRestart) {
         outcome.restartNeeded = true;
     }
     if (entry.step == JournalStep::Complete && !entry.path.empty() && !entry.other.empty()) {
@@ -161,7 +165,11 @@ void RecoverOne(const U16String& path, InstallFeedback& feedback, RecoveryOutcom
                  (completed ? u"had completed: finishing it" : u"did not complete: taking it back"));
     if (reading.unfinishedUnits > 0) feedback.Log(u"recovery: its last entry was cut off and is ignored");
     if (completed) {
-        for (const JournalEntry& entry : reading.entries) Finish(entry, feedback, outcome);
+        StringList written;
+        for (const JournalEntry& entry : reading.entries) {
+            if (entry.step == JournalStep::Write) written.push_back(entry.path);
+        }
+        for (const JournalEntry& entry : reading.entries) Finish(entry, written, feedback, outcome);
     } else {
         for (auto it = reading.entries.rbegin(); it != reading.entries.rend(); ++it) TakeBack(*it, feedback, outcome);
     }

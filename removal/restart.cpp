@@ -88,9 +88,9 @@ bool RestartWindows(InstallFeedback& feedback) {
     return false;
 }
 
-DeletionOutcome DeleteNowOrAtRestart(const U16String& file, InstallFeedback& feedback) {
+DeletionOutcome DeleteNowOrAtRestart(const U16String& file, InstallFeedback& feedback, bool nameEmptyOnPurpose) {
     const U16String original = OriginalNameOf(file);
-    if (!original.empty() && Sys().GetFileAttributesW(AsWide(original)) == INVALID_FILE_ATTRIBUTES) {
+    if (!nameEmptyOnPurpose && !original.empty() && Sys().GetFileAttributesW(AsWide(original)) == INVALID_FILE_ATTRIBUTES) {
         feedback.Log(u"kept " + file + u": nothing stands at " + original + u", so it is the only copy");
         return DeletionOutcome::Kept;
     }
@@ -115,7 +115,8 @@ PendingDeletions ProcessPendingDeletions(InstallState& state, InstallFeedback& f
     if (state.replacedFiles.empty()) return PendingDeletions::NothingPending;
     StringList& files = state.replacedFiles;
     for (size_t index = 0; index < files.size();) {
-        if (DeleteNowOrAtRestart(files[index], feedback) == DeletionOutcome::AtRestart) {
+        const bool takenBack = ContainsIgnoreAsciiCase(state.takenBackFiles, OriginalNameOf(files[index]));
+        if (DeleteNowOrAtRestart(files[index], feedback, takenBack) == DeletionOutcome::AtRestart) {
             ++index;
         } else {
             files.erase(files.begin() + static_cast<ptrdiff_t>(index));

@@ -48,9 +48,11 @@ enum class DeletionOutcome {
 // file, ours to delete), or, when it cannot go now (in use), marks it for
 // deletion when Windows next starts (MoveFileExW with
 // MOVEFILE_DELAY_UNTIL_REBOOT). A moved-aside file whose original name holds
-// nothing (the new file could not take its place, nor it back) is kept. Each
-// outcome goes to the log.
-DeletionOutcome DeleteNowOrAtRestart(const U16String& file, InstallFeedback& feedback);
+// nothing (the new file could not take its place, nor it back) is kept,
+// unless `nameEmptyOnPurpose` (a file of the earlier installation taken back,
+// TakeBackEarlierFiles). Each outcome goes to the log.
+DeletionOutcome DeleteNowOrAtRestart(const U16String& file, InstallFeedback& feedback,
+                                     bool nameEmptyOnPurpose = false);
 
 // Runs DeleteNowOrAtRestart for every file of replacedFiles and drops each
 // one deleted or kept from the list; those waiting for the next start stay. When any stays and

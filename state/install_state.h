@@ -66,6 +66,11 @@ struct InstallState {
     // A new file's temporary name whose deletion failed is listed here too,
     // to go the same ways.
     StringList replacedFiles;
+    // Files an earlier installation of the destination listed that this one
+    // does not install, moved aside (their aside names in replacedFiles) so
+    // that the new record describes everything left: their names stay empty
+    // on purpose, and their aside names go at the end like the others.
+    StringList takenBackFiles;
     // The end of the successful run has dealt with replacedFiles (deleted,
     // or scheduled for the next start of Windows): it is done once, however
     // the run ends.

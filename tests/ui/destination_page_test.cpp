@@ -302,7 +302,7 @@ TEST_F(DestinationPage, OnlyFullPathsAreTakenWhateverTheirForm) {
     for (const DestinationForm& form : DestinationForms(Existing())) {
         SCOPED_TRACE(form.name);
         ASSERT_TRUE(wizard->SetText(IDC_DESTINATION, form.path));
-        ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+        ASSERT_TRUE(wizard->Press(IDD_DESTINATION, PSBTN_NEXT));
         if (!form.full) {
             ExpectBoxes({{kCannotCreate + form.path, IDOK}});
             EXPECT_FALSE(Exists(form.path)) << "made relative to the current folder";
@@ -333,7 +333,7 @@ TEST_F(DestinationPage, AFolderOthersMayChangeGetsProgramRightsOnlyAfterYes) {
 
     ASSERT_TRUE(wizard->SetText(IDC_DESTINATION, shared));
     ASSERT_TRUE(wizard->Focus(IDC_DESKTOP_BOX));
-    ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+    ASSERT_TRUE(wizard->Press(IDD_DESTINATION, PSBTN_NEXT));
     ExpectBoxes({{RightsQuestion(shared), IDNO}});
     if (HasFatalFailure()) return;
     EXPECT_TRUE(wizard->Activate());
@@ -342,7 +342,7 @@ TEST_F(DestinationPage, AFolderOthersMayChangeGetsProgramRightsOnlyAfterYes) {
     EXPECT_EQ(wizard->CurrentPageId(), IDD_DESTINATION);
     EXPECT_EQ(unix_side::UnixMode(shared), 0777u) << "the rights changed after No";
 
-    ASSERT_TRUE(wizard->Press(PSBTN_NEXT));
+    ASSERT_TRUE(wizard->Press(IDD_DESTINATION, PSBTN_NEXT));
     ExpectBoxes({{RightsQuestion(shared), IDYES}}, Then::kMoveOn);
     EXPECT_TRUE(wizard->WaitForPage(IDD_PROGRESS)) << "on page " << wizard->CurrentPageId();
     const DWORD id = Process().Id();

@@ -27,7 +27,7 @@ protected:
         ASSERT_TRUE(::CreateDirectoryW(place_.destination.c_str(), nullptr)) << "error " << ::GetLastError();
         ASSERT_TRUE(::CopyFileW(UI_SAMPLE_A_EXE, Exe().c_str(), FALSE));
         // Installed by an earlier run: only such an installation is updated.
-        WriteRecord(place_.destination, L"", {Exe()});
+        recordKey_ = WriteRecord(place_.destination, L"", {Exe()});
         ::DeleteFileW(StartNotesPath().c_str());
     }
     void TearDown() override {
@@ -60,6 +60,7 @@ protected:
     }
 
     DWORD setup_ = 0;
+    std::wstring recordKey_;  // the earlier installation's record
 };
 
 TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsAfterFinish) {
@@ -118,9 +119,10 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
     EXPECT_EQ(Narrow(notes[1].path), Narrow(Exe()));
     EXPECT_EQ(Narrow(notes[1].directory), Narrow(place_.destination));
 
-    // The executable changed and the SDK and companion files were added; no
+    // The executable changed and the SDK and companion files were added; the
+    // record of the installation says so (its version, size and date); no
     // key, shortcut or program folder was made.
-    std::set<std::string> expected = {"changed: " + Narrow(Exe())};
+    std::set<std::string> expected = {"changed: " + Narrow(Exe()), "key changed: " + Narrow(recordKey_)};
     for (const char* name : {"AV2000SDK.dll", "help.pdf", "repo.jpg", "zorbel.dll", "zorbelreg.exe"}) {
         expected.insert("new: " + Narrow(place_.destination) + "\\" + name);
     }

@@ -648,7 +648,9 @@ namespace {
 
 // Ticks or clears a box of the page `templateId`.
 bool SetCheck(const ui::Wizard& wizard, int templateId, int id, bool checked) {
-    if (!wizard.WaitForState(templateId, [&] { return wizard.IsEnabled(id); })) return false;
+    // A box already as wanted is left alone, also when it is disabled (a
+    // component the payload does not carry); any other is clicked.
+    if (!wizard.WaitForSettled(templateId)) return false;
     if (wizard.IsChecked(id) == checked) return true;
     return wizard.Click(templateId, id) && ui::WaitUntil([&] { return wizard.IsChecked(id) == checked; });
 }

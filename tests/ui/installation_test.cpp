@@ -443,7 +443,7 @@ protected:
     static bool LeaveBy(const Wizard& wizard, Leave how) {
         switch (how) {
             case Leave::Cancel:
-                return wizard.Cancel();
+                return wizard.Cancel(IDD_DONE);
             case Leave::CloseBox:
                 return ::PostMessageW(wizard.Sheet(), WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
             case Leave::Escape: {

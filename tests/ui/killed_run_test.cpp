@@ -222,7 +222,7 @@ TEST_F(KilledRun, ThenTheWizardCancelledOnItsWelcomePageHasTakenItBack) {
     ASSERT_TRUE(wizard);
     ASSERT_TRUE(WaitForLoaded(*wizard));
     Screenshot("welcome");
-    ASSERT_TRUE(wizard->Cancel());
+    ASSERT_TRUE(wizard->Cancel(IDD_WELCOME));
     const std::optional<DWORD> exitCode = wizardRun.WaitForExit();
     ASSERT_TRUE(exitCode) << "the wizard did not end";
     EXPECT_EQ(*exitCode, quentar::kExitCancelled);

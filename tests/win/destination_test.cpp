@@ -18,6 +18,7 @@
 #include "install/destination.h"
 #include "install/engine_support.h"
 #include "install/file_install.h"
+#include "install/staged_names.h"
 #include "payload/payload_archive.h"
 #include "platform/folder_security.h"
 #include "platform/module_text.h"
@@ -72,7 +73,7 @@ TEST(Destination, ANewDestinationIsMadeLevelByLevelWithProgramRightsThatItsFiles
     ScopedSystemApi scope(recorder);
     RecordingFeedback feedback(IDYES);
 
-    ASSERT_EQ(MakeDestinationReady(destination, feedback, true), DestinationOutcome::kReady);
+    ASSERT_EQ(MakeDestinationReady(destination, InstallState(), feedback, true), DestinationOutcome::kReady);
     ASSERT_EQ(feedback.messages.size(), 1u);
     EXPECT_EQ(feedback.messages[0].text, Message(IDS_PATH_MISSING, destination));
     ASSERT_EQ(recorder.created.size(), 2u);
@@ -98,8 +99,10 @@ TEST(Destination, ANewDestinationIsMadeLevelByLevelWithProgramRightsThatItsFiles
     ASSERT_TRUE(InstallEntryFile(state, u"zorbel.dll", feedback));
     ASSERT_EQ(state.installedFiles.size(), 2u);
     for (const U16String& file : state.installedFiles) {
-        const auto made = std::find_if(recorder.files.begin(), recorder.files.end(),
-                                       [&](const RightsRecorder::Call& call) { return call.path == file; });
+        // Written under its temporary name, then moved onto its own.
+        const auto made = std::find_if(recorder.files.begin(), recorder.files.end(), [&](const RightsRecorder::Call& call) {
+            return TargetOfTemporaryName(call.path) == file;
+        });
         ASSERT_NE(made, recorder.files.end()) << ToUtf8(file);
         EXPECT_EQ(made->sddl, u"") << ToUtf8(file) << " was given rights of its own";
         ExpectNoGroupOrOtherWriteBit(file);
@@ -145,7 +148,7 @@ TEST(Destination, AnExistingDestinationGetsProgramRightsOnlyWhenOthersMayChangeI
         ScopedSystemApi scope(recorder);
         RecordingFeedback feedback(c.answer);
 
-        EXPECT_EQ(MakeDestinationReady(destination, feedback, c.askFirst), c.outcome);
+        EXPECT_EQ(MakeDestinationReady(destination, InstallState(), feedback, c.askFirst), c.outcome);
         EXPECT_TRUE(recorder.created.empty());
         if (c.asked) {
             ASSERT_EQ(feedback.messages.size(), 1u);
@@ -182,7 +185,7 @@ TEST(Destination, AnExistingDestinationWhoseRightsCannotBeSetIsRefused) {
     recorder.setError = ERROR_ACCESS_DENIED;
     ScopedSystemApi scope(recorder);
     RecordingFeedback feedback(IDYES);
-    EXPECT_EQ(MakeDestinationReady(temp.path(), feedback, false), DestinationOutcome::kRefused);
+    EXPECT_EQ(MakeDestinationReady(temp.path(), InstallState(), feedback, false), DestinationOutcome::kRefused);
     ASSERT_EQ(feedback.messages.size(), 1u);
     EXPECT_EQ(feedback.messages[0].text, Message(IDS_PATH_CREATE_FAILED, temp.path()));
     EXPECT_TRUE(Logged(feedback, u"rights cannot be set on " + temp.path() + u": " + DescribeError(ERROR_ACCESS_DENIED)))
@@ -218,7 +221,7 @@ TEST(Destination, AJunctionOrSymbolicLinkIsRefusedAndNothingBehindItTouched) {
         LinkAtTheName system(link);
         ScopedSystemApi scope(system);
         RecordingFeedback feedback(IDYES);
-        EXPECT_EQ(MakeDestinationReady(link, feedback, askFirst), DestinationOutcome::kRefused);
+        EXPECT_EQ(MakeDestinationReady(link, InstallState(), feedback, askFirst), DestinationOutcome::kRefused);
         ASSERT_EQ(feedback.messages.size(), 1u);
         EXPECT_EQ(feedback.messages[0].text, Message(IDS_DESTINATION_LINK, link));
         EXPECT_EQ(feedback.messages[0].style, static_cast<uint32_t>(MB_OK | MB_ICONERROR));
@@ -259,7 +262,7 @@ TEST(Destination, OnlyFullPathsAreTakenAndOnlyTheLevelsBelowTheirRootAreMade) {
         RightsRecorder recorder;
         ScopedSystemApi scope(recorder);
         RecordingFeedback feedback(IDYES);
-        EXPECT_EQ(MakeDestinationReady(c.destination, feedback, true), c.outcome);
+        EXPECT_EQ(MakeDestinationReady(c.destination, InstallState(), feedback, true), c.outcome);
         std::vector<U16String> made;
         for (const RightsRecorder::Call& call : recorder.created) made.push_back(call.path);
         EXPECT_EQ(made, c.made);
@@ -313,7 +316,7 @@ TEST(Destination, AnIdenticalFileLeftInPlaceTakesItsFolderRights) {
                                          DescribeError(ERROR_ACCESS_DENIED) + u"; written anew"))
             << Joined(feedback.log);
         ASSERT_EQ(recorder.files.size(), 1u);
-        EXPECT_EQ(recorder.files[0].path, path);
+        EXPECT_EQ(TargetOfTemporaryName(recorder.files[0].path), path) << ToUtf8(recorder.files[0].path);
         EXPECT_EQ(recorder.files[0].sddl, u"") << "the new file inherits its folder's rights";
         EXPECT_TRUE(state.keptFiles.empty());
         EXPECT_EQ(ReadBytes(path), dll);

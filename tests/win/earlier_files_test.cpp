@@ -16,6 +16,7 @@
 #include "platform/wide.h"
 #include "registry_scratch.h"
 #include "removal/remove_installation.h"
+#include "removal/restart.h"
 
 namespace quentar {
 namespace {
@@ -87,6 +88,27 @@ TEST(EarlierFiles, WhatTheNewInstallationLacksIsMovedAsideAndComesBackOnRollback
     for (const U16String& file : {sdk, link}) {
         EXPECT_EQ(testing::ReadBytes(file), ContentOf(file)) << Narrow(file);
     }
+}
+
+// A successful run ends with them gone: their names stay empty on purpose,
+// so their aside names are no only copies to keep.
+TEST(EarlierFiles, WhatTheNewInstallationLacksGoesAtTheEndOfASuccessfulRun) {
+    EarlierInstallation earlier;
+    const U16String sdk = earlier.folder / u"AV2000SDK.dll";
+    testing::WriteBytes(sdk, testing::Bytes("sdk"));
+    earlier.List({sdk});
+
+    InstallState state;
+    state.destinationFolder = earlier.folder.path();
+    testing::RecordingFeedback feedback;
+    TakeBackEarlierFiles(state, feedback);
+    ASSERT_EQ(state.replacedFiles.size(), 1u) << ::testing::PrintToString(feedback.log);
+    EXPECT_EQ(state.takenBackFiles, StringList{sdk});
+    const U16String aside = state.replacedFiles[0];
+
+    EXPECT_EQ(ProcessPendingDeletions(state, feedback, RestartQuestion::DontAsk), PendingDeletions::AllDeleted);
+    EXPECT_FALSE(Exists(aside)) << ::testing::PrintToString(feedback.log);
+    EXPECT_FALSE(Exists(sdk));
 }
 
 // Nothing is taken for a folder without a record of this program's, nor by

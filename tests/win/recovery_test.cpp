@@ -222,6 +222,12 @@ TEST_F(Recovery, ARunKilledAfterItsSequenceCompletedIsFinished) {
     RunningProgram running(destination_ + u"\\Quentar.exe");
     ASSERT_TRUE(running.Running());
     ASSERT_NO_FATAL_FAILURE(InstallPartly(FromWide(newKey.c_str())));
+    // A file of the earlier installation that this one does not install,
+    // taken back: its name stays empty on purpose.
+    const U16String retired = destination_ + u"\\retired.dll";
+    WriteBytes(retired, Bytes("a library the new version no longer has"));
+    ASSERT_TRUE(MoveAsideExisting(state_, retired, feedback_));
+    const U16String retiredAside = state_.replacedFiles.back();
     const test_registry::ScratchKey record(HKEY_LOCAL_MACHINE, newKey);
     ASSERT_TRUE(record.SetText(L"Folder", std::wstring(AsWide(destination_))));
     ASSERT_EQ(TheJournal().Record({JournalStep::Complete, FromWide(newKey.c_str()), destination_}),
@@ -239,6 +245,8 @@ TEST_F(Recovery, ARunKilledAfterItsSequenceCompletedIsFinished) {
     EXPECT_EQ(ReadBytes(destination_ + u"\\zorbel.dll"), PatternBytes(700, 4));
     EXPECT_EQ(ReadBytes(destination_ + u"\\help.pdf"), PatternBytes(900, 5));
     EXPECT_FALSE(Exists(libraryAside));
+    EXPECT_FALSE(Exists(retiredAside)) << "kept as if it were the only copy of a file the run wrote";
+    EXPECT_FALSE(Exists(retired));
     const bool marked = MarkedForDeletion(runningAside);
     Unmark(runningAside);
     EXPECT_TRUE(marked) << ToUtf8(runningAside);

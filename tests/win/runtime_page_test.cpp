@@ -265,6 +265,35 @@ TEST_F(TempCopy, GoesToTheFirstFreeNameHeldAgainstChangesAndLeavesTakenOnesAlone
     }
 }
 
+// A run killed while its packages ran leaves its private folder: the next
+// run removes it, and only folders of that very form.
+TEST_F(TempCopy, FoldersOfKilledRunsAreRemovedAndNothingElseOfTheTemporaryFolder) {
+    const ScopedTempVariable tmp(temp_.path());
+    const U16String prefix = kPackageFolderPrefix;
+    const U16String left[] = {temp_ / (prefix + u"0123456789abcdef0123456789ABCDEF"),
+                              temp_ / (prefix + u"ffffffffffffffffffffffffffffffff")};
+    for (const U16String& folder : left) {
+        ASSERT_TRUE(::CreateDirectoryW(AsWide(folder), nullptr));
+        WriteBytes(folder + u"\AXISMediaControlSDK_redist.exe", Bytes("copy"));
+    }
+    const U16String keptFolders[] = {temp_ / (prefix + u"0123456789abcdef0123456789abcde"),   // 31 digits
+                                     temp_ / (prefix + u"0123456789abcdef0123456789abcdeg"),  // not hexadecimal
+                                     temp_ / u"Other-0123456789abcdef0123456789abcdef"};
+    for (const U16String& folder : keptFolders) ASSERT_TRUE(::CreateDirectoryW(AsWide(folder), nullptr));
+    const U16String keptFile = temp_ / (prefix + u"00000000000000000000000000000000");
+    WriteBytes(keptFile, Bytes("a file, not a folder"));
+
+    RemoveLeftPackageFolders(feedback_);
+
+    for (const U16String& folder : left) {
+        EXPECT_FALSE(Exists(folder)) << ToUtf8(folder);
+        const U16String line = u"removed the folder of an earlier run's runtime packages " + folder;
+        EXPECT_NE(std::find(feedback_.log.begin(), feedback_.log.end(), line), feedback_.log.end()) << ToUtf8(line);
+    }
+    for (const U16String& folder : keptFolders) EXPECT_TRUE(Exists(folder)) << ToUtf8(folder);
+    EXPECT_EQ(FileBytes(keptFile), Bytes("a file, not a folder"));
+}
+
 TEST_F(TempCopy, GivesUpWhenTheLastCandidateNameIsTaken) {
     const auto payload = MakePayload({{u"p.msi", Bytes("package")}});
     WriteBytes(temp_ / u"p.msi", {});

@@ -636,7 +636,8 @@ TEST(UpdateTarget, OnlyTheExecutableOfAnInstallationThisProgramRecordedIsAccepte
         {"another file of the recorded folder", JoinPath(installed, u"help.pdf"), u"",
          ToUtf8(JoinPath(installed, u"help.pdf")) + " does not name Quentar.exe"},
         {"a record that does not list it", JoinPath(unlisted, u"Quentar.exe"), u"",
-         "does not list " + ToUtf8(JoinPath(unlisted, u"Quentar.exe"))},
+         "no uninstall record of this program for the folder " + ToUtf8(unlisted) + " lists " +
+             ToUtf8(JoinPath(unlisted, u"Quentar.exe"))},
         {"a record another product wrote", JoinPath(foreign, u"Quentar.exe"), u"",
          "no uninstall record of this program is for the folder " + ToUtf8(foreign)},
         {"a folder at the name", folderExe, u"", ToUtf8(folderExe) + " is a folder"},
