@@ -79,6 +79,16 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
     // Watched through the screen and the files only: the setup program's
     // thread is busy and answers no messages.
     const std::wstring tmp = Exe() + L".tmp";
+    // Written whole under a temporary name of its own beside it first
+    // ("Quentar.exe.tmp.~" and 8 hexadecimal digits), then moved onto
+    // Quentar.exe.tmp, which the close request follows at once.
+    const auto written = [&] {
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = ::FindFirstFileW((tmp + L".~*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return PathExists(tmp);
+        ::FindClose(search);
+        return true;
+    };
     ASSERT_TRUE(wizard->Next(IDD_WELCOME_UPDATE));
     HWND bar = nullptr;
     ASSERT_TRUE(ui::WaitUntil([&] { return (bar = FindProgressBar(wizard->Sheet())) != nullptr; }));
@@ -87,11 +97,11 @@ TEST_F(InPlaceUpdate, TheRunningApplicationIsReplacedByTheNewVersionWhichStartsA
     ui::WaitUntil(
         [&] {
             fills.insert(ProgressFillPercent(bar));
-            if (PathExists(tmp) && application.IsRunning()) tmpSeenWhileRunning = true;
+            if (written() && application.IsRunning()) tmpSeenWhileRunning = true;
             return !application.IsRunning();
         },
         ui::Duration{60000});
-    EXPECT_TRUE(tmpSeenWhileRunning) << "Quentar.exe.tmp was not seen while the application ran";
+    EXPECT_TRUE(tmpSeenWhileRunning) << "Quentar.exe.tmp was not seen being written while the application ran";
     EXPECT_GT(fills.size(), 5u) << "the progress bar did not move along with the chunks";
     EXPECT_GE(*fills.rbegin(), 95) << "the progress bar did not reach its end";
 
