@@ -9,9 +9,11 @@ usage (inside the Windows test environment, as scripts/run-bench.sh runs it):
       [--reps 5] [--sizes 20,100,...] [--no-comparison] [--report FILE]
 
 The payload is made of real 32-bit Windows binaries, Wine's own PE DLLs:
-Quentar.exe is cmd.exe, zorbelreg.exe is winecfg.exe, and the other four
-entries the program installs (AV2000SDK.dll, zorbel.dll, help.pdf, repo.jpg)
-are whole DLLs laid end to end until the payload has the size asked for.
+Quentar.exe is regedit.exe (a program with a version resource, from which
+make setup takes the installer's version), zorbelreg.exe is winecfg.exe, and
+the other four entries the program installs (AV2000SDK.dll, zorbel.dll,
+help.pdf, repo.jpg) are whole DLLs laid end to end until the payload has the
+size asked for.
 Setup.exe is built with make setup (scripts/make-setup.sh); the NSIS
 installer of the same six files writes them, an uninstall record and the same
 three shortcuts. Each repetition runs both, alternating, from a clean
@@ -57,7 +59,7 @@ def make_payload(size_mb, folder):
     returns [(entry, path)]."""
     dll_dir, dlls = wine_dlls()
     os.makedirs(folder, exist_ok=True)
-    entries = [("Quentar.exe", os.path.join(dll_dir, "cmd.exe")),
+    entries = [("Quentar.exe", os.path.join(dll_dir, "regedit.exe")),
                ("zorbelreg.exe", os.path.join(dll_dir, "winecfg.exe"))]
     fixed = sum(os.path.getsize(p) for _, p in entries)
     share = max(0, size_mb * MB - fixed) // len(DATA_ENTRIES)
@@ -83,7 +85,8 @@ def make_payload(size_mb, folder):
 
 
 def build_setup(entries, out_dir, tree, tool):
-    env = dict(os.environ, FILES=";".join(f"{e}={p}" for e, p in entries), VERSION="5.2.0.1",
+    # The version is the carried Quentar.exe's own (make setup's rule).
+    env = dict(os.environ, FILES=";".join(f"{e}={p}" for e, p in entries),
                SOURCE_DATE_EPOCH="1700000000", SETUP_RELEASE_DIR=out_dir, SETUP_RELEASE_TREE=tree,
                SETUP_PAYLOAD_TOOL=tool)
     for name in ("LICENSE", "KEY", "SIGN_CERT", "SIGN_KEY"):

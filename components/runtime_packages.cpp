@@ -108,7 +108,16 @@ const U16String& PackageFolder::Get(InstallFeedback& feedback) {
 
 void PackageFolder::Remove(InstallFeedback& feedback) {
     if (path_.empty()) return;
-    if (RemoveFolderTree(path_)) {
+    // A package's installer may hand its work to a helper process that ends
+    // a moment after the package's own process and holds the copy until
+    // then: tried again for a few seconds before the folder is given up to
+    // the next run (RemoveLeftPackageFolders).
+    bool removed = RemoveFolderTree(path_);
+    for (unsigned attempt = 1; !removed && attempt < kFolderRemovalAttempts; ++attempt) {
+        Sys().Sleep(kFolderRemovalPauseMilliseconds);
+        removed = RemoveFolderTree(path_);
+    }
+    if (removed) {
         feedback.Log(u"removed the folder of the runtime packages " + path_);
     } else {
         feedback.Log(u"cannot remove all of the folder of the runtime packages " + path_ +

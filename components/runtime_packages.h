@@ -37,6 +37,11 @@ inline constexpr unsigned kTempCopyCandidates = 1000;
 // GUID follow.
 inline constexpr char16_t kPackageFolderPrefix[] = u"QuentarSetup-";
 
+// How often, and how far apart, the end of the run tries to remove the
+// private folder: five seconds in all.
+inline constexpr unsigned kFolderRemovalAttempts = 50;
+inline constexpr uint32_t kFolderRemovalPauseMilliseconds = 100;
+
 // The run's private folder for the packages' copies. Made on first use
 // (CreatePrivateFolder under SystemTempFolder: a name never used before,
 // owner Administrators, full control for Administrators and SYSTEM only) and
@@ -53,7 +58,8 @@ public:
     // in `feedback`'s log, and not tried again).
     const U16String& Get(InstallFeedback& feedback);
     // Removes the folder and what is left in it (links are removed, never
-    // followed), saying so in the log. Nothing when it was never made.
+    // followed), trying again for a few seconds while anything in it is in
+    // use, and says so in the log. Nothing when it was never made.
     void Remove(InstallFeedback& feedback);
 
 private:
