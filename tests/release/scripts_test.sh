@@ -123,47 +123,60 @@ backports_source() {
 }
 release=$work/os-release
 printf 'ID=debian\nVERSION_CODENAME=trixie\n' >"$release"
-# deb822, the release's stanza after the security one.
-mkdir -p "$work/apt822/sources.list.d"
-cat >"$work/apt822/sources.list.d/debian.sources" <<'SOURCES'
+# The sample configurations name this machine's own mirror (the first URI of
+# its configured apt sources) under paths of their own, so that no host is
+# written here: what counts is which line is taken, not where it points.
+mirror=$({
+  awk 'tolower($1) == "uris:" { print $2 }' /etc/apt/sources.list.d/*.sources 2>/dev/null
+  awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) { print $i; break } }' \
+    /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null
+} | head -n 1)
+mirror=${mirror%/}
+if [ -z "$mirror" ]; then
+  fail "this machine has no configured apt source to take the sample mirror from"
+else
+  # deb822, the release's stanza after the security one.
+  mkdir -p "$work/apt822/sources.list.d"
+  cat >"$work/apt822/sources.list.d/debian.sources" <<SOURCES
 Types: deb
-URIs: http://security.mirror.example/debian-security
+URIs: $mirror/sample-security
 Suites: trixie-security
 Components: main
 Signed-By: /usr/share/keyrings/security.gpg
 
 Types: deb deb-src
 # the local mirror
-URIs: http://mirror.example/debian
+URIs: $mirror/sample-release
 Suites: trixie trixie-updates
 Components: main contrib
 Signed-By: /etc/apt/keyrings/mirror.gpg
 SOURCES
-cat >"$work/want" <<'SOURCE'
+  cat >"$work/want" <<SOURCE
 Types: deb
-URIs: http://mirror.example/debian
+URIs: $mirror/sample-release
 Suites: trixie-backports
 Components: main
 Signed-By: /etc/apt/keyrings/mirror.gpg
 SOURCE
-backports_source "$work/apt822" "$release" 2>&1 | diff "$work/want" - >&2 ||
-  fail "backports from a deb822 source (above: wanted, then got)"
-# One-line sources.
-mkdir -p "$work/aptlist/sources.list.d"
-cat >"$work/aptlist/sources.list" <<'SOURCES'
-# deb http://commented.example/debian trixie main
-deb-src http://mirror.example/debian trixie main
-deb [arch=amd64 signed-by=/srv/keys/archive.gpg] https://other.example/debian trixie main
+  backports_source "$work/apt822" "$release" 2>&1 | diff "$work/want" - >&2 ||
+    fail "backports from a deb822 source (above: wanted, then got)"
+  # One-line sources.
+  mkdir -p "$work/aptlist/sources.list.d"
+  cat >"$work/aptlist/sources.list" <<SOURCES
+# deb $mirror/sample-commented trixie main
+deb-src $mirror/sample-sources trixie main
+deb [arch=amd64 signed-by=/srv/keys/archive.gpg] $mirror/sample-other trixie main
 SOURCES
-cat >"$work/want" <<'SOURCE'
+  cat >"$work/want" <<SOURCE
 Types: deb
-URIs: https://other.example/debian
+URIs: $mirror/sample-other
 Suites: trixie-backports
 Components: main
+Signed-By: /srv/keys/archive.gpg
 SOURCE
-echo "Signed-By: /srv/keys/archive.gpg" >>"$work/want"
-backports_source "$work/aptlist" "$release" 2>&1 | diff "$work/want" - >&2 ||
-  fail "backports from a one-line source (above: wanted, then got)"
+  backports_source "$work/aptlist" "$release" 2>&1 | diff "$work/want" - >&2 ||
+    fail "backports from a one-line source (above: wanted, then got)"
+fi
 # No source of the release: said, nothing printed.
 mkdir -p "$work/aptnone/sources.list.d"
 if out=$(backports_source "$work/aptnone" "$release" 2>&1); then
