@@ -155,18 +155,12 @@ private:
     }
 };
 
-// The error of a call that failed, never 0.
-DWORD FailureCode(DWORD fallback) {
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
-
 // Creates the setup program's namespace, bounded by the Administrators
 // group, or opens it when another run made it. 0 and the namespace in
 // `space`, or the error.
 DWORD OpenSetupNamespace(const NamespaceCalls& calls, UniqueHandle& space) {
     HANDLE boundary = calls.createBoundary(AsWide(kSetupNamespaceName), 0);
-    if (boundary == nullptr) return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+    if (boundary == nullptr) return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
     // The boundary is the calls' own memory, freed by their own call.
     struct BoundaryHolder {
         const NamespaceCalls& calls;
@@ -177,9 +171,9 @@ DWORD OpenSetupNamespace(const NamespaceCalls& calls, UniqueHandle& space) {
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof(administrators);
     if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize)) {
-        return FailureCode(ERROR_INVALID_SID);
+        return LastErrorOr(ERROR_INVALID_SID);
     }
-    if (!calls.addSid(&held.boundary, administrators)) return FailureCode(ERROR_INVALID_SID);
+    if (!calls.addSid(&held.boundary, administrators)) return LastErrorOr(ERROR_INVALID_SID);
 
     SddlDescriptor rights;
     if (const DWORD error = rights.Parse(kSetupNamespaceRights)) return error;
@@ -189,11 +183,11 @@ DWORD OpenSetupNamespace(const NamespaceCalls& calls, UniqueHandle& space) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         space.reset(calls.createNamespace(rights.Attributes(), held.boundary, AsWide(kSetupNamespaceName)));
         if (space) return ERROR_SUCCESS;
-        error = FailureCode(ERROR_ACCESS_DENIED);
+        error = LastErrorOr(ERROR_ACCESS_DENIED);
         if (error != ERROR_ALREADY_EXISTS) return error;
         space.reset(calls.openNamespace(held.boundary, AsWide(kSetupNamespaceName)));
         if (space) return ERROR_SUCCESS;
-        error = FailureCode(ERROR_PATH_NOT_FOUND);
+        error = LastErrorOr(ERROR_PATH_NOT_FOUND);
         if (error != ERROR_PATH_NOT_FOUND && error != ERROR_FILE_NOT_FOUND) return error;
     }
     return error;

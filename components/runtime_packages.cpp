@@ -141,9 +141,7 @@ void RemoveLeftPackageFolders(InstallFeedback& feedback) {
         const U16String name = FromWide(found.cFileName);
         const bool ours = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                           name.size() == prefix.size() + kHexDigits && U16View(name).substr(0, prefix.size()) == prefix &&
-                          std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end(), [](char16_t c) {
-                              return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-                          });
+                          std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end(), IsHexDigit);
         if (ours) left.push_back(JoinPath(temp, name));
     } while (Sys().FindNextFileW(search.get(), &found));
     for (const U16String& folder : left) {

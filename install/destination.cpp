@@ -55,7 +55,7 @@ constexpr size_t kLongestPath = MAX_PATH - 1;
 }  // namespace
 
 size_t LongestPathInDestination(const U16String& destination, const InstallState& state) {
-    return JoinPath(destination, LongestNameInDestination(state)).size() + kLongestSuffixInDestination;
+    return JoinPath(destination, LongestNameInDestination(state)).size() + kLongestNameSuffix;
 }
 
 size_t DestinationOverlength(const U16String& destination, const InstallState& state) {
@@ -69,7 +69,7 @@ bool DestinationFits(const U16String& destination, const InstallState& state, In
     feedback.Log(u"destination " + destination + u" is too long by " + DecimalText(overlength) +
                  u": the longest path the installation makes there (" +
                  JoinPath(destination, LongestNameInDestination(state)) + u" and a suffix of " +
-                 DecimalText(kLongestSuffixInDestination) + u" characters) is " +
+                 DecimalText(kLongestNameSuffix) + u" characters) is " +
                  DecimalText(LongestPathInDestination(destination, state)) + u" characters long, Windows takes " +
                  DecimalText(kLongestPath));
     feedback.Message(FormatPositional(LoadStringResource(IDS_PATH_TOO_LONG), {destination, DecimalText(overlength)}),
@@ -79,7 +79,6 @@ bool DestinationFits(const U16String& destination, const InstallState& state, In
 
 bool DirectoryExists(const U16String& path) {
     // The "?" of the long-path prefix is no wildcard.
-    constexpr U16View kLongPathPrefix = u"\\\\?\\";
     const bool prefixed = U16View(path).substr(0, kLongPathPrefix.size()) == kLongPathPrefix;
     if (path.find_first_of(u"*?", prefixed ? kLongPathPrefix.size() : 0) != U16String::npos) return false;
     WIN32_FIND_DATAW found{};

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "install/file_install.h"
+#include "install/staged_names.h"
 #include "install/install_feedback.h"
 #include "state/install_state.h"
 #include "state/text.h"
@@ -23,15 +23,10 @@ inline constexpr char16_t kDefaultProgramFolderName[] = u"Quentar 2009";
 // path).
 inline constexpr char16_t kIllegalFolderNameCharacters[] = u":\\/*?";
 
-// The longest ending the engine adds to the name of a file in the
-// destination (kLongestNameSuffix): a file moved aside ("." and 32
-// hexadecimal digits) or written under its temporary name.
-inline constexpr size_t kLongestSuffixInDestination = kLongestNameSuffix;
-
 // The longest full path the installation can make in `destination`: the
 // longest name it may write there (the application's executable, and the
 // Arecont Vision SDK and each companion file the payload carries) with
-// kLongestSuffixInDestination added, as a file moved aside or written under
+// kLongestNameSuffix added, as a file moved aside or written under
 // a temporary name.
 size_t LongestPathInDestination(const U16String& destination, const InstallState& state);
 

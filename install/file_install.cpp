@@ -27,12 +27,6 @@ constexpr int kTemporaryNameAttempts = 4;
 // The moves that complete a replacement reach the disk before they return.
 constexpr DWORD kMoveFlags = MOVEFILE_WRITE_THROUGH;
 
-// The thread's last error, or `fallback` when a failed call left none.
-DWORD LastErrorOr(DWORD fallback) {
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
-
 // 16 bytes that no other made-up name is likely to use: a fresh GUID in
 // memory order, or pseudo-random words when no GUID can be made.
 void NewNameBytes(uint8_t bytes[16], InstallFeedback& feedback) {

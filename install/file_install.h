@@ -22,7 +22,6 @@
 // function here throws or touches a window.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,12 +33,6 @@
 #include "state/text.h"
 
 namespace quentar {
-
-// The most that a name the installation makes beside a file (its temporary
-// name or its moved-aside name) adds to the file's full path: the longest
-// path the installation makes in a folder is the longest name it installs
-// there plus this.
-constexpr size_t kLongestNameSuffix = std::max(kAsideSuffixLength, kTemporarySuffixLength);
 
 // Fills the four words with pseudo-random values from the run-time library's
 // generator, seeded once per process from GetTickCount (with a 15-bit rand(),

@@ -8,28 +8,17 @@
 namespace quentar {
 namespace {
 
-U16String Hex(uint64_t value, int digits) {
-    U16String text(static_cast<size_t>(digits), u'0');
-    for (int i = digits - 1; i >= 0; --i, value >>= 4) {
-        const unsigned digit = static_cast<unsigned>(value & 0xF);
-        text[static_cast<size_t>(i)] = static_cast<char16_t>(digit < 10 ? u'0' + digit : u'a' + digit - 10);
-    }
-    return text;
-}
-
 // Writes all of `text` (UTF-16 little-endian, as the machine holds it) and
 // flushes it to the disk; 0 or the error.
 DWORD WriteDurably(HANDLE file, const U16String& text) {
     const DWORD size = static_cast<DWORD>(text.size() * sizeof(char16_t));
     DWORD written = 0;
     if (!Sys().WriteFile(file, text.data(), size, &written, nullptr)) {
-        const DWORD error = ::GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
+        return LastErrorOr(ERROR_WRITE_FAULT);
     }
     if (written != size) return ERROR_DISK_FULL;
     if (!Sys().FlushFileBuffers(file)) {
-        const DWORD error = ::GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
+        return LastErrorOr(ERROR_WRITE_FAULT);
     }
     return ERROR_SUCCESS;
 }
@@ -50,7 +39,7 @@ DWORD RunJournal::Open() {
     ::GetSystemTimeAsFileTime(&now);
     const uint64_t stamp = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     const U16String path =
-        JoinPath(folder_, Hex(stamp, 16) + u"-" + Hex(::GetCurrentProcessId(), 8) + kJournalExtension);
+        JoinPath(folder_, LowerHexOfNumber(stamp, 16) + u"-" + LowerHexOfNumber(::GetCurrentProcessId(), 8) + kJournalExtension);
     // Shared for reading only: nobody deletes or changes it while this run
     // lives, and a later run that cannot open it for deletion knows that its
     // writer still runs. The folder's rights are inherited.
@@ -58,8 +47,7 @@ DWORD RunJournal::Open() {
     file_.reset(Sys().CreateFileW(AsWide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) {
-        const DWORD error = ::GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_ACCESS_DENIED;
+        return LastErrorOr(ERROR_ACCESS_DENIED);
     }
     created_ = true;
     return WriteDurably(file_.get(), EncodeJournalHeader(description_));

@@ -3,18 +3,10 @@
 namespace quentar {
 namespace {
 
-char16_t HexDigit(unsigned value) { return static_cast<char16_t>(value < 10 ? u'0' + value : u'a' + value - 10); }
-
-bool IsLowerHex(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); }
-
 U16String WithHex(const U16String& path, U16View marker, const uint8_t* bytes, size_t count) {
     U16String name = path;
-    name.reserve(path.size() + marker.size() + 2 * count);
     name += marker;
-    for (size_t i = 0; i < count; ++i) {
-        name += HexDigit(bytes[i] >> 4);
-        name += HexDigit(bytes[i] & 0xF);
-    }
+    name += LowerHexOfBytes(bytes, count);
     return name;
 }
 
@@ -28,7 +20,7 @@ U16String PathBefore(U16View name, U16View marker, size_t digits) {
     const size_t start = name.size() - suffix;
     if (name.substr(start, marker.size()) != marker) return {};
     for (size_t i = start + marker.size(); i < name.size(); ++i) {
-        if (!IsLowerHex(name[i])) return {};
+        if (!IsLowerHexDigit(name[i])) return {};
     }
     return U16String(name.substr(0, start));
 }

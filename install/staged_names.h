@@ -20,6 +20,12 @@ constexpr size_t kAsideSuffixLength = 33;
 // What a temporary name adds to the full path of the file it becomes: ".~"
 // and 8 digits.
 constexpr size_t kTemporarySuffixLength = 10;
+// The most that a name the installation makes beside a file (its temporary
+// name or its moved-aside name) adds to the file's full path: the longest
+// path the installation makes in a folder is the longest name it installs
+// there plus this.
+constexpr size_t kLongestNameSuffix = kAsideSuffixLength > kTemporarySuffixLength ? kAsideSuffixLength
+                                                                                   : kTemporarySuffixLength;
 
 // path + "." + the 16 bytes in memory order, each as two lower-case
 // hexadecimal digits.

@@ -217,13 +217,6 @@ std::vector<InstallationRecord> RecordsOfFolder(U16View folder) {
     return records;
 }
 
-bool FindRecordOfFolder(U16View folder, InstallationRecord& record) {
-    std::vector<InstallationRecord> records = RecordsOfFolder(folder);
-    if (records.empty()) return false;
-    record = std::move(records.front());
-    return true;
-}
-
 bool RewriteRecordsAfterUpdate(const InstallState& state, InstallFeedback& feedback) {
     using R = UninstallRecord;
     const std::vector<InstallationRecord> records = RecordsOfFolder(state.destinationFolder);

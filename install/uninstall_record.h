@@ -113,10 +113,6 @@ struct InstallationRecord {
 // `folder` is empty.
 std::vector<InstallationRecord> RecordsOfFolder(U16View folder);
 
-// The first of RecordsOfFolder(folder) into `record`; false when there is
-// none.
-bool FindRecordOfFolder(U16View folder, InstallationRecord& record);
-
 // After a successful in-place update of the installation in
 // state.destinationFolder: rewrites "DisplayVersion" (InstalledVersionText),
 // "EstimatedSize" (of the files the record lists) and "InstallDate" (today)

@@ -38,8 +38,6 @@ bool IsTrusted(PSID sid, PSID installingUser) {
     return false;
 }
 
-char16_t Hex(unsigned value) { return static_cast<char16_t>(value < 10 ? u'0' + value : u'a' + value - 10); }
-
 // 32 lower-case hexadecimal digits of a fresh GUID; empty when none can be
 // made.
 U16String FreshHexName() {
@@ -47,12 +45,7 @@ U16String FreshHexName() {
     if (FAILED(Sys().CoCreateGuid(&guid))) return U16String();
     uint8_t bytes[sizeof(GUID)];
     std::memcpy(bytes, &guid, sizeof(bytes));
-    U16String text;
-    for (uint8_t b : bytes) {
-        text += Hex(b >> 4);
-        text += Hex(b & 0xF);
-    }
-    return text;
+    return LowerHexOfBytes(bytes, sizeof(bytes));
 }
 
 // Sets the owner (when the text names one) and the DACL of the SDDL text
@@ -93,8 +86,7 @@ DWORD SddlDescriptor::Parse(U16View sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(AsWide(text), SDDL_REVISION_1, &descriptor,
                                                                 nullptr)) {
-        const DWORD error = ::GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_INVALID_PARAMETER;
+        return LastErrorOr(ERROR_INVALID_PARAMETER);
     }
     memory_.reset(descriptor);
     return ERROR_SUCCESS;
@@ -122,8 +114,7 @@ DWORD CreateFolderWithRights(const U16String& path, U16View rights) {
     SddlDescriptor descriptor;
     if (const DWORD error = descriptor.Parse(rights)) return error;
     if (Sys().CreateDirectoryW(AsWide(path), descriptor.Attributes())) return ERROR_SUCCESS;
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : ERROR_ACCESS_DENIED;
+    return LastErrorOr(ERROR_ACCESS_DENIED);
 }
 
 DWORD ApplyRights(const U16String& path, U16View rights) {
@@ -196,8 +187,7 @@ DWORD JudgeExistingFolder(const U16String& path, U16String& found, bool& othersM
     othersMayWrite = true;
     const DWORD attributes = Sys().GetFileAttributesW(AsWide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND;
+        return LastErrorOr(ERROR_FILE_NOT_FOUND);
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return kReparsePointEncountered;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;

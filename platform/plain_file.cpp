@@ -15,11 +15,11 @@ constexpr DWORD kPathCapacity = 32768;
 // "\\?\UNC\server\share\...", in the form the caller named it: "C:\..." or
 // "\\server\share\...".
 U16String WithoutDevicePrefix(const U16String& path) {
-    constexpr U16View kUnc = u"\\\\?\\UNC\\";
-    constexpr U16View kLocal = u"\\\\?\\";
-    if (path.compare(0, kUnc.size(), kUnc) == 0) return u"\\\\" + path.substr(kUnc.size());
-    if (path.compare(0, kLocal.size(), kLocal) == 0) return path.substr(kLocal.size());
-    return path;
+    constexpr U16View kUnc = u"UNC\\";
+    if (path.compare(0, kLongPathPrefix.size(), kLongPathPrefix) != 0) return path;
+    const U16String rest = path.substr(kLongPathPrefix.size());
+    if (rest.compare(0, kUnc.size(), kUnc) == 0) return u"\\\\" + rest.substr(kUnc.size());
+    return rest;
 }
 
 // The answer of a call that fills `buffer` with a path: its text, or empty

@@ -218,6 +218,13 @@ protected:
 // installed another).
 SystemApi& Sys();
 
+// The thread's last error after a call that failed, or `fallback` when the
+// call left none: a failure never reads as ERROR_SUCCESS.
+inline DWORD LastErrorOr(DWORD fallback) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
 // Installs `api` for the lifetime of this object (tests only).
 class ScopedSystemApi {
 public:

@@ -118,14 +118,14 @@ DWORD StartProgramAs(HANDLE token, const U16String& path, const U16String& direc
     BOOL started = Sys().CreateProcessAsUserW(token, AsWide(path), commandLine, nullptr, nullptr, FALSE,
                                               environment.CreationFlags(), environment.Block(), AsWide(directory),
                                               &startup, &info);
-    DWORD error = started ? ERROR_SUCCESS : ::GetLastError();
+    DWORD error = started ? ERROR_SUCCESS : LastErrorOr(ERROR_INVALID_FUNCTION);
     if (!started && error == ERROR_PRIVILEGE_NOT_HELD) {
         // An administrator: the secondary logon service starts it instead.
         started = Sys().CreateProcessWithTokenW(token, 0, AsWide(path), commandLine, environment.CreationFlags(),
                                                 environment.Block(), AsWide(directory), &startup, &info);
-        error = started ? ERROR_SUCCESS : ::GetLastError();
+        error = started ? ERROR_SUCCESS : LastErrorOr(ERROR_INVALID_FUNCTION);
     }
-    if (!started) return error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION;
+    if (!started) return error;
     // The program is not waited for; its handles are not needed.
     const UniqueHandle processHandle(info.hProcess);
     const UniqueHandle threadHandle(info.hThread);

@@ -4,6 +4,30 @@
 
 namespace quentar {
 
+namespace {
+
+constexpr char16_t LowerHexDigit(unsigned value) {
+    return static_cast<char16_t>(value < 10 ? u'0' + value : u'a' + value - 10);
+}
+
+}  // namespace
+
+U16String LowerHexOfBytes(const uint8_t* bytes, size_t count) {
+    U16String text;
+    text.reserve(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        text += LowerHexDigit(bytes[i] >> 4);
+        text += LowerHexDigit(bytes[i] & 0xF);
+    }
+    return text;
+}
+
+U16String LowerHexOfNumber(uint64_t value, size_t digits) {
+    U16String text(digits, u'0');
+    for (size_t i = digits; i-- > 0; value >>= 4) text[i] = LowerHexDigit(static_cast<unsigned>(value & 0xF));
+    return text;
+}
+
 U16String ToAsciiLower(U16View s) {
     U16String out(s);
     for (auto& c : out) c = FoldAsciiLower(c);
@@ -89,7 +113,6 @@ size_t ShareRootLength(U16View path) {
 }  // namespace
 
 size_t FullPathRootLength(U16View path) {
-    constexpr U16View kLongPathPrefix = u"\\\\?\\";
     constexpr U16View kLongShare = u"UNC\\";
     constexpr U16View kShare = u"\\\\";
     if (path.substr(0, kLongPathPrefix.size()) == kLongPathPrefix) {

@@ -24,6 +24,17 @@ constexpr char16_t FoldAsciiLower(char16_t c) noexcept {
     return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
 }
 
+// Hexadecimal digits: 0-9 and a-f, or either case of a-f.
+constexpr bool IsLowerHexDigit(char16_t c) noexcept { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); }
+constexpr bool IsHexDigit(char16_t c) noexcept { return IsLowerHexDigit(FoldAsciiLower(c)); }
+
+// The `count` bytes at `bytes` as lower-case hexadecimal digits, two a byte,
+// the high digit first.
+U16String LowerHexOfBytes(const uint8_t* bytes, size_t count);
+// The lowest `digits` hexadecimal digits of `value`, lower case, the highest
+// first, with zeros in front.
+U16String LowerHexOfNumber(uint64_t value, size_t digits);
+
 // Copy of s with A-Z lower-cased (no other case mapping).
 U16String ToAsciiLower(U16View s);
 
@@ -55,6 +66,8 @@ U16String JoinPath(U16View folder, U16View name);
 // drive's current folder ("C:Quentar"), to the current drive ("\Quentar"),
 // device paths ("\\.\") and shares without a name are not full.
 size_t FullPathRootLength(U16View path);
+// The prefix of a path handed to the system without its parsing ("\\?\").
+inline constexpr U16View kLongPathPrefix = u"\\\\?\\";
 inline bool IsFullPath(U16View path) { return FullPathRootLength(path) != 0; }
 
 // Positional formatting: "%1".."%9" are replaced by args[0..8]; a "%" not

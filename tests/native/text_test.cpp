@@ -38,6 +38,18 @@ TEST(TextRules, AddUniqueKeepsListsFreeOfCaseDuplicates) {
     EXPECT_EQ(folders.size(), 4u);
 }
 
+TEST(TextRules, HexadecimalDigitsAreLowerCaseHighFirst) {
+    const uint8_t bytes[] = {0x00, 0x0f, 0xa5, 0xff};
+    EXPECT_EQ(ToUtf8(LowerHexOfBytes(bytes, sizeof(bytes))), "000fa5ff");
+    EXPECT_EQ(ToUtf8(LowerHexOfBytes(bytes, 0)), "");
+    EXPECT_EQ(ToUtf8(LowerHexOfNumber(0x1a2bu, 8)), "00001a2b");
+    EXPECT_EQ(ToUtf8(LowerHexOfNumber(0xfedcba9876543210ull, 16)), "fedcba9876543210");
+    EXPECT_EQ(ToUtf8(LowerHexOfNumber(0x12345u, 2)), "45") << "only the lowest digits";
+    for (char16_t c : U16View(u"0189abcdef")) EXPECT_TRUE(IsLowerHexDigit(c) && IsHexDigit(c));
+    for (char16_t c : U16View(u"ABCDEF")) EXPECT_TRUE(!IsLowerHexDigit(c) && IsHexDigit(c));
+    for (char16_t c : U16View(u"gG/:@`~ \xff10")) EXPECT_FALSE(IsHexDigit(c));
+}
+
 TEST(TextRules, JoinPathPutsOneBackslash) {
     EXPECT_EQ(JoinPath(u"C:\\Program Files", u"Quentar 2009"), u"C:\\Program Files\\Quentar 2009");
     EXPECT_EQ(JoinPath(u"C:\\", u"Quentar.exe"), u"C:\\Quentar.exe");

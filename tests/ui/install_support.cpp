@@ -9,14 +9,13 @@
 #include <cstdio>
 #include <cwctype>
 
+#include "registry_scratch.h"
 #include "tests/common/unix_side.h"
 
 namespace ui_test {
 
 namespace {
 
-constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
 constexpr wchar_t kSampleWindowClass[] = L"QuentarSampleWindow";
 
 std::wstring Lower(std::wstring text) {
@@ -80,19 +79,6 @@ void DeleteKeyTree(HKEY parent, const std::wstring& name) {
     for (const std::wstring& sub : subkeys) DeleteKeyTree(key, sub);
     ::RegCloseKey(key);
     ::RegDeleteKeyW(parent, name.c_str());
-}
-
-std::vector<std::wstring> MultiSz(const std::string& data) {
-    std::vector<std::wstring> strings;
-    const auto* p = reinterpret_cast<const wchar_t*>(data.data());
-    const size_t units = data.size() / sizeof(wchar_t);
-    size_t start = 0;
-    for (size_t i = 0; i < units; ++i) {
-        if (p[i] != L'\0') continue;
-        strings.emplace_back(p + start, i - start);
-        start = i + 1;
-    }
-    return strings;
 }
 
 std::wstring WithoutNtPrefix(const std::wstring& path) {
@@ -371,11 +357,7 @@ void ExpectDeploymentValues(const RegValues& values, const std::wstring& exe, co
 
 std::vector<std::wstring> PendingDeletions() {
     std::vector<std::wstring> deletions;
-    const std::optional<RegValues> values = ReadKeyValues(kSessionManager);
-    if (!values) return deletions;
-    const auto it = values->find(kPendingRenames);
-    if (it == values->end()) return deletions;
-    const std::vector<std::wstring> strings = MultiSz(it->second.data);
+    const std::vector<std::wstring> strings = test_registry::PendingRenameStrings();
     for (size_t i = 0; i + 1 < strings.size(); i += 2) {
         if (strings[i + 1].empty()) deletions.push_back(WithoutNtPrefix(strings[i]));
     }
@@ -590,29 +572,9 @@ void CleanUp(const InstallPlace& place) {
     DeleteRecordsOf(place.destination);
 
     // Scheduled deletions of files under the destination go with it.
-    const std::optional<RegValues> values = ReadKeyValues(kSessionManager);
-    if (!values || values->count(kPendingRenames) == 0) return;
-    const std::vector<std::wstring> strings = MultiSz(values->at(kPendingRenames).data);
-    std::wstring kept;
-    bool dropped = false;
-    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-        if (StartsWithNoCase(WithoutNtPrefix(strings[i]), place.destination + L"\\")) {
-            dropped = true;
-            continue;
-        }
-        kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
-    }
-    if (!dropped) return;
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    if (kept.empty()) {
-        ::RegDeleteValueW(key, kPendingRenames);
-    } else {
-        kept += L'\0';
-        ::RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                         static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
-    }
-    ::RegCloseKey(key);
+    const std::wstring inside = place.destination + L"\\";
+    test_registry::DropPendingRenames(
+        [&](const std::wstring& source) { return StartsWithNoCase(WithoutNtPrefix(source), inside); });
 }
 
 void RecordUpdateTarget() {

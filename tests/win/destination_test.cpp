@@ -41,10 +41,6 @@ const U16String& ProgramRights() {
     return rights;
 }
 
-bool Logged(const RecordingFeedback& feedback, const U16String& line) {
-    return std::find(feedback.log.begin(), feedback.log.end(), line) != feedback.log.end();
-}
-
 std::string Joined(const std::vector<U16String>& lines) {
     std::string text;
     for (const U16String& line : lines) text += ToUtf8(line) + "\n";
@@ -81,7 +77,7 @@ TEST(Destination, ANewDestinationIsMadeLevelByLevelWithProgramRightsThatItsFiles
     EXPECT_EQ(recorder.created[1].path, destination);
     for (const RightsRecorder::Call& level : recorder.created) {
         EXPECT_EQ(level.sddl, ProgramRights()) << ToUtf8(level.path);
-        EXPECT_TRUE(Logged(feedback, u"folder created: " + level.path + u" with rights " + kInstalledProgramRights))
+        EXPECT_TRUE(feedback.Logged(u"folder created: " + level.path + u" with rights " + kInstalledProgramRights))
             << Joined(feedback.log);
         ExpectNoGroupOrOtherWriteBit(level.path);
     }
@@ -91,11 +87,7 @@ TEST(Destination, ANewDestinationIsMadeLevelByLevelWithProgramRightsThatItsFiles
     state.destinationFolder = destination;
     const std::vector<uint8_t> executable = PatternBytes(20000, 4);
     state.payload = MakePayload({{u"Quentar.exe", executable, kTime2010}, {u"zorbel.dll", PatternBytes(3000), kTime2010}});
-    state.applicationEntry = FindEntry(u"Quentar.exe", state);
-    state.applicationPath = destination + u"\\Quentar.exe";
-    ChunkPlan plan;
-    PlanChunks(static_cast<uint32_t>(executable.size()), plan);
-    ASSERT_TRUE(WriteApplicationExecutable(state, plan, feedback));
+    ASSERT_TRUE(WriteApplicationTo(state, destination + u"\\Quentar.exe", feedback));
     ASSERT_TRUE(InstallEntryFile(state, u"zorbel.dll", feedback));
     ASSERT_EQ(state.installedFiles.size(), 2u);
     for (const U16String& file : state.installedFiles) {
@@ -159,7 +151,7 @@ TEST(Destination, AnExistingDestinationGetsProgramRightsOnlyWhenOthersMayChangeI
         }
         const U16String foundText = c.found.empty() ? U16String(u"(cannot be read)") : Canonical(c.found);
         const bool othersMayWrite = c.changed || c.asked;
-        EXPECT_TRUE(Logged(feedback, u"rights found on " + destination + u": " + foundText +
+        EXPECT_TRUE(feedback.Logged(u"rights found on " + destination + u": " + foundText +
                                          (othersMayWrite ? U16String(u"; others may change it")
                                                          : U16String(u"; only administrators can change it: left "
                                                                      u"as they are"))))
@@ -169,7 +161,7 @@ TEST(Destination, AnExistingDestinationGetsProgramRightsOnlyWhenOthersMayChangeI
             EXPECT_EQ(recorder.set[0].path, destination);
             EXPECT_EQ(recorder.set[0].sddl, ProgramRights());
             EXPECT_FALSE(recorder.unprotected[0]);
-            EXPECT_TRUE(Logged(feedback, u"rights set on " + destination + u": " + kInstalledProgramRights))
+            EXPECT_TRUE(feedback.Logged(u"rights set on " + destination + u": " + kInstalledProgramRights))
                 << Joined(feedback.log);
         } else {
             EXPECT_TRUE(recorder.set.empty());
@@ -188,7 +180,7 @@ TEST(Destination, AnExistingDestinationWhoseRightsCannotBeSetIsRefused) {
     EXPECT_EQ(MakeDestinationReady(temp.path(), InstallState(), feedback, false), DestinationOutcome::kRefused);
     ASSERT_EQ(feedback.messages.size(), 1u);
     EXPECT_EQ(feedback.messages[0].text, Message(IDS_PATH_CREATE_FAILED, temp.path()));
-    EXPECT_TRUE(Logged(feedback, u"rights cannot be set on " + temp.path() + u": " + DescribeError(ERROR_ACCESS_DENIED)))
+    EXPECT_TRUE(feedback.Logged(u"rights cannot be set on " + temp.path() + u": " + DescribeError(ERROR_ACCESS_DENIED)))
         << Joined(feedback.log);
 }
 
@@ -225,7 +217,7 @@ TEST(Destination, AJunctionOrSymbolicLinkIsRefusedAndNothingBehindItTouched) {
         ASSERT_EQ(feedback.messages.size(), 1u);
         EXPECT_EQ(feedback.messages[0].text, Message(IDS_DESTINATION_LINK, link));
         EXPECT_EQ(feedback.messages[0].style, static_cast<uint32_t>(MB_OK | MB_ICONERROR));
-        EXPECT_TRUE(Logged(feedback, u"destination " + link + u" is a junction or a symbolic link: refused"))
+        EXPECT_TRUE(feedback.Logged(u"destination " + link + u" is a junction or a symbolic link: refused"))
             << Joined(feedback.log);
         EXPECT_TRUE(system.set.empty());
         EXPECT_TRUE(system.created.empty());
@@ -270,7 +262,7 @@ TEST(Destination, OnlyFullPathsAreTakenAndOnlyTheLevelsBelowTheirRootAreMade) {
         // A full path is offered to be made; any other is refused at once.
         EXPECT_EQ(feedback.messages[0].text,
                   Message(c.full ? IDS_PATH_MISSING : IDS_PATH_CREATE_FAILED, c.destination));
-        EXPECT_EQ(Logged(feedback, u"destination " + c.destination +
+        EXPECT_EQ(feedback.Logged(u"destination " + c.destination +
                                        u" is not a full path (a drive letter, a colon and a backslash, or "
                                        u"\\\\server\\share)"),
                   !c.full)
@@ -312,7 +304,7 @@ TEST(Destination, AnIdenticalFileLeftInPlaceTakesItsFolderRights) {
         ScopedSystemApi scope(recorder);
         RecordingFeedback feedback;
         ASSERT_TRUE(InstallEntryFile(state, u"zorbel.dll", feedback));
-        EXPECT_TRUE(Logged(feedback, u"the rights of " + path + u" cannot be reset: " +
+        EXPECT_TRUE(feedback.Logged(u"the rights of " + path + u" cannot be reset: " +
                                          DescribeError(ERROR_ACCESS_DENIED) + u"; written anew"))
             << Joined(feedback.log);
         ASSERT_EQ(recorder.files.size(), 1u);

@@ -79,8 +79,7 @@ TEST(EarlierFiles, WhatTheNewInstallationLacksIsMovedAsideAndComesBackOnRollback
     for (const U16String& kept : {exe, help}) EXPECT_TRUE(Exists(kept)) << Narrow(kept);
     for (const U16String& aside : state.replacedFiles) EXPECT_TRUE(Exists(aside)) << Narrow(aside);
     EXPECT_TRUE(Exists(earlier.folder.path())) << "a folder is never taken";
-    EXPECT_TRUE(std::find(feedback.log.begin(), feedback.log.end(),
-                          u"moved aside: " + sdk + u" -> " + state.replacedFiles[0]) != feedback.log.end())
+    EXPECT_TRUE(feedback.Logged(u"moved aside: " + sdk + u" -> " + state.replacedFiles[0]))
         << ::testing::PrintToString(feedback.log);
 
     // A failed installation is taken back: both come back with their content.

@@ -7,16 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "install/chunk_plan.h"
+#include "install/file_install.h"
 #include "install/install_feedback.h"
 #include "payload/archive_builder.h"
 #include "payload/payload_archive.h"
 #include "platform/unique_resource.h"
 #include "platform/wide.h"
+#include "registry_scratch.h"
 #include "state/install_state.h"
 #include "test_paths.h"
 
@@ -40,6 +44,12 @@ public:
         return answer_;
     }
     void Log(U16View line) override { log.emplace_back(line); }
+
+    // Whether a line of the log is `line`, or holds `part`.
+    bool Logged(U16View line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+    bool LoggedWith(U16View part) const {
+        return std::any_of(log.begin(), log.end(), [&](const U16String& l) { return l.find(part) != U16String::npos; });
+    }
 
     std::vector<uint32_t> begun;
     std::vector<uint32_t> positions;
@@ -250,29 +260,21 @@ inline std::vector<uint8_t> Bytes(const char* text) {
     return std::vector<uint8_t>(text, text + std::char_traits<char>::length(text));
 }
 
-inline constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-inline constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+// Writes the payload's Quentar.exe to `path` as the install sequence does:
+// its entry and path set in `state`, then written chunk by chunk in the
+// plan's order.
+inline bool WriteApplicationTo(InstallState& state, const U16String& path, InstallFeedback& feedback) {
+    state.applicationEntry = FindEntry(u"Quentar.exe", state);
+    state.applicationPath = path;
+    ChunkPlan plan;
+    PlanChunks(state.applicationEntry.FileSizeLow(), plan);
+    return WriteApplicationExecutable(state, plan, feedback);
+}
 
 // The strings of PendingFileRenameOperations (pairs: source, target).
 inline std::vector<U16String> PendingRenames() {
     std::vector<U16String> strings;
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return strings;
-    DWORD type = 0, size = 0;
-    if (::RegQueryValueExW(key, kPendingRenames, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size > 0) {
-        std::u16string data(size / 2 + 1, u'\0');
-        ::RegQueryValueExW(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-        data.resize(size / 2);
-        // Pairs of NUL-terminated strings; an empty target means "delete".
-        size_t start = 0;
-        while (start < data.size()) {
-            const size_t end = data.find(u'\0', start);
-            const size_t stop = end == U16String::npos ? data.size() : end;
-            strings.push_back(data.substr(start, stop - start));
-            start = stop + 1;
-        }
-    }
-    ::RegCloseKey(key);
+    for (const std::wstring& s : test_registry::PendingRenameStrings()) strings.push_back(FromWide(s.c_str()));
     return strings;
 }
 
@@ -287,22 +289,9 @@ inline bool MarkedForDeletion(const U16String& path) {
 
 // Takes this test's marks out of PendingFileRenameOperations again.
 inline void Unmark(const U16String& path) {
-    std::vector<U16String> s = PendingRenames();
-    U16String kept;
-    for (size_t i = 0; i + 1 < s.size(); i += 2) {
-        if (EqualsIgnoreAsciiCase(s[i], u"\\??\\" + path)) continue;
-        kept += s[i] + u'\0' + s[i + 1] + u'\0';
-    }
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    if (kept.empty()) {
-        ::RegDeleteValueW(key, kPendingRenames);
-    } else {
-        kept += u'\0';
-        ::RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                         static_cast<DWORD>(kept.size() * 2));
-    }
-    ::RegCloseKey(key);
+    test_registry::DropPendingRenames([&](const std::wstring& source) {
+        return EqualsIgnoreAsciiCase(FromWide(source.c_str()), u"\\??\\" + path);
+    });
 }
 
 }  // namespace quentar::testing

@@ -437,11 +437,7 @@ TEST_F(FileInstall, ApplicationExecutableNeedsItsEntryAndAPlanThatFitsIt) {
 // "zorbel.dll".
 bool InstallAs(bool applicationExecutable, InstallState& state, const U16String& path, RecordingFeedback& feedback) {
     if (!applicationExecutable) return InstallEntryFile(state, u"zorbel.dll", feedback);
-    state.applicationEntry = FindEntry(u"Quentar.exe", state);
-    state.applicationPath = path;
-    ChunkPlan plan;
-    PlanChunks(state.applicationEntry.FileSizeLow(), plan);
-    return WriteApplicationExecutable(state, plan, feedback);
+    return WriteApplicationTo(state, path, feedback);
 }
 
 // Makes the writing of one path fail in a chosen way, at the `nth` write or

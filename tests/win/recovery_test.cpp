@@ -55,11 +55,6 @@ U16String Names(const std::map<U16String, std::vector<uint8_t>>& files) {
     return names;
 }
 
-bool Logged(const RecordingFeedback& feedback, U16View part) {
-    return std::any_of(feedback.log.begin(), feedback.log.end(),
-                       [&](const U16String& line) { return line.find(part) != U16String::npos; });
-}
-
 const U16String kRecordRoot = UninstallRecord::kRoot;
 
 // An earlier installation in a destination of its own, the payload of a
@@ -99,9 +94,7 @@ protected:
                                       key_.put(), nullptr) == ERROR_SUCCESS);
         key_.reset();
         ASSERT_TRUE(CreateJournaledFolder(destination_ + u"\\Plugins"));
-        ChunkPlan plan;
-        PlanChunks(state_.applicationEntry.FileSizeLow(), plan);
-        ASSERT_TRUE(WriteApplicationExecutable(state_, plan, feedback_));
+        ASSERT_TRUE(WriteApplicationTo(state_, state_.applicationPath, feedback_));
         ASSERT_TRUE(InstallEntryFile(state_, u"help.pdf", feedback_));
         ASSERT_TRUE(InstallEntryFile(state_, u"zorbel.dll", feedback_));
         U16String temporary;
@@ -207,8 +200,8 @@ TEST_F(Recovery, ARunKilledBeforeItsSequenceCompletedIsTakenBackByteForByte) {
     EXPECT_EQ(after, before_) << "before: " << ToUtf8(Names(before_)) << "\nafter:  " << ToUtf8(Names(after));
     EXPECT_FALSE(test_registry::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(AsWide(keyPath))));
     EXPECT_TRUE(Journals().empty());
-    EXPECT_TRUE(Logged(feedback_, u"did not complete: taking it back"));
-    EXPECT_TRUE(Logged(feedback_, u"recovery: moved back "));
+    EXPECT_TRUE(feedback_.LoggedWith(u"did not complete: taking it back"));
+    EXPECT_TRUE(feedback_.LoggedWith(u"recovery: moved back "));
 }
 
 TEST_F(Recovery, ARunKilledAfterItsSequenceCompletedIsFinished) {
@@ -255,7 +248,7 @@ TEST_F(Recovery, ARunKilledAfterItsSequenceCompletedIsFinished) {
     EXPECT_TRUE(test_registry::KeyExists(HKEY_LOCAL_MACHINE, newKey));
     EXPECT_FALSE(test_registry::KeyExists(HKEY_LOCAL_MACHINE, earlierRecord.Path()));
     EXPECT_TRUE(Journals().empty());
-    EXPECT_TRUE(Logged(feedback_, u"had completed: finishing it"));
+    EXPECT_TRUE(feedback_.LoggedWith(u"had completed: finishing it"));
 }
 
 TEST_F(Recovery, AJournalInUseOrDamagedIsLeftAloneAndNothingGuessedFromIt) {
@@ -269,7 +262,7 @@ TEST_F(Recovery, AJournalInUseOrDamagedIsLeftAloneAndNothingGuessedFromIt) {
     RecordingFeedback live;
     EXPECT_TRUE(RecoverInterruptedRuns(journals_, live).notRestored.empty());
     EXPECT_EQ(Contents(destination_), changed);
-    EXPECT_TRUE(Logged(live, u"its run may still be running; left as it is"));
+    EXPECT_TRUE(live.LoggedWith(u"its run may still be running; left as it is"));
 
     Kill();
     struct Case {
@@ -287,7 +280,7 @@ TEST_F(Recovery, AJournalInUseOrDamagedIsLeftAloneAndNothingGuessedFromIt) {
         EXPECT_TRUE(RecoverInterruptedRuns(journals_, feedback).notRestored.empty());
         EXPECT_EQ(Contents(destination_), changed);
         EXPECT_EQ(ReadBytes(journal), damaged);
-        EXPECT_TRUE(Logged(feedback, u"cannot be read (line ")) << ToUtf8(feedback.log.empty() ? u"" : feedback.log[0]);
+        EXPECT_TRUE(feedback.LoggedWith(u"cannot be read (line ")) << ToUtf8(feedback.log.empty() ? u"" : feedback.log[0]);
     }
     EXPECT_TRUE(Exists(aside));
 }

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -90,5 +92,58 @@ private:
     std::wstring path_;
     HKEY key_ = nullptr;
 };
+
+// The files Windows deletes or renames at its next start: the strings of
+// PendingFileRenameOperations under the session manager, in pairs (source,
+// target; an empty target deletes), sources in the "\??\" form.
+inline constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+inline constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+
+inline std::vector<std::wstring> PendingRenameStrings() {
+    std::vector<std::wstring> strings;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return strings;
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(key, kPendingRenames, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size > 0) {
+        std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+        ::RegQueryValueExW(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(size / sizeof(wchar_t));
+        // NUL-terminated strings, the list ended by an empty one.
+        for (size_t start = 0; start < data.size();) {
+            const size_t stop = std::min(data.find(L'\0', start), data.size());
+            strings.push_back(data.substr(start, stop - start));
+            start = stop + 1;
+        }
+    }
+    ::RegCloseKey(key);
+    return strings;
+}
+
+// Writes PendingFileRenameOperations again without the pairs whose source
+// `drop` names (deleting the value when none is left); nothing is written
+// when no pair goes.
+inline void DropPendingRenames(const std::function<bool(const std::wstring& source)>& drop) {
+    const std::vector<std::wstring> strings = PendingRenameStrings();
+    std::wstring kept;
+    bool dropped = false;
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+        if (drop(strings[i])) {
+            dropped = true;
+            continue;
+        }
+        kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
+    }
+    if (!dropped) return;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (kept.empty()) {
+        ::RegDeleteValueW(key, kPendingRenames);
+    } else {
+        kept += L'\0';
+        ::RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                         static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
+    }
+    ::RegCloseKey(key);
+}
 
 }  // namespace test_registry

@@ -141,11 +141,7 @@ TEST(RemoveInstallation, TakesBackWhatItWroteAndPutsTheEarlierInstallationBack) 
                                           {u"AV2000SDK.dll", Bytes("new SDK"), testing::kTime2010},
                                           {u"help.pdf", Bytes("new manual"), testing::kTime2010},
                                           {u"zorbel.dll", companion, testing::kTime2010}});
-    state.applicationEntry = FindEntry(u"Quentar.exe", state);
-    state.applicationPath = destination + u"\\Quentar.exe";
-    ChunkPlan plan;
-    PlanChunks(static_cast<uint32_t>(application.size()), plan);
-    ASSERT_TRUE(WriteApplicationExecutable(state, plan, feedback));
+    ASSERT_TRUE(testing::WriteApplicationTo(state, destination + u"\\Quentar.exe", feedback));
     ASSERT_TRUE(InstallEntryFile(state, u"AV2000SDK.dll", feedback));
     ASSERT_TRUE(InstallEntryFile(state, u"help.pdf", feedback));
     ASSERT_TRUE(InstallEntryFile(state, u"zorbel.dll", feedback));

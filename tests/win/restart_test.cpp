@@ -110,11 +110,7 @@ struct Upgrade {
         const std::vector<uint8_t> application = PatternBytes(20000, 2);
         state.payload = testing::MakePayload({{u"Quentar.exe", application, testing::kTime2010},
                                               {u"zorbel.dll", Bytes("new companion"), testing::kTime2010}});
-        state.applicationEntry = FindEntry(u"Quentar.exe", state);
-        state.applicationPath = executable;
-        ChunkPlan plan;
-        PlanChunks(static_cast<uint32_t>(application.size()), plan);
-        EXPECT_TRUE(WriteApplicationExecutable(state, plan, feedback));
+        EXPECT_TRUE(testing::WriteApplicationTo(state, executable, feedback));
         EXPECT_TRUE(InstallEntryFile(state, u"zorbel.dll", feedback));
         EXPECT_EQ(state.replacedFiles.size(), 2u);
     }

@@ -288,7 +288,7 @@ TEST_F(TempCopy, FoldersOfKilledRunsAreRemovedAndNothingElseOfTheTemporaryFolder
     for (const U16String& folder : left) {
         EXPECT_FALSE(Exists(folder)) << ToUtf8(folder);
         const U16String line = u"removed the folder of an earlier run's runtime packages " + folder;
-        EXPECT_NE(std::find(feedback_.log.begin(), feedback_.log.end(), line), feedback_.log.end()) << ToUtf8(line);
+        EXPECT_TRUE(feedback_.Logged(line)) << ToUtf8(line);
     }
     for (const U16String& folder : keptFolders) EXPECT_TRUE(Exists(folder)) << ToUtf8(folder);
     EXPECT_EQ(FileBytes(keptFile), Bytes("a file, not a folder"));
