@@ -135,6 +135,10 @@ mirror=${mirror%/}
 if [ -z "$mirror" ]; then
   fail "this machine has no configured apt source to take the sample mirror from"
 else
+  # want URI KEY: the backports stanza install-deps should print.
+  want() {
+    printf 'Types: deb\nURIs: %s\nSuites: trixie-backports\nComponents: main\nSigned-By: %s\n' "$1" "$2" >"$work/want"
+  }
   # deb822, the release's stanza after the security one.
   mkdir -p "$work/apt822/sources.list.d"
   cat >"$work/apt822/sources.list.d/debian.sources" <<SOURCES
@@ -151,13 +155,7 @@ Suites: trixie trixie-updates
 Components: main contrib
 Signed-By: /etc/apt/keyrings/mirror.gpg
 SOURCES
-  cat >"$work/want" <<SOURCE
-Types: deb
-URIs: $mirror/sample-release
-Suites: trixie-backports
-Components: main
-Signed-By: /etc/apt/keyrings/mirror.gpg
-SOURCE
+  want "$mirror/sample-release" /etc/apt/keyrings/mirror.gpg
   backports_source "$work/apt822" "$release" 2>&1 | diff "$work/want" - >&2 ||
     fail "backports from a deb822 source (above: wanted, then got)"
   # One-line sources.
@@ -167,13 +165,7 @@ SOURCE
 deb-src $mirror/sample-sources trixie main
 deb [arch=amd64 signed-by=/srv/keys/archive.gpg] $mirror/sample-other trixie main
 SOURCES
-  cat >"$work/want" <<SOURCE
-Types: deb
-URIs: $mirror/sample-other
-Suites: trixie-backports
-Components: main
-Signed-By: /srv/keys/archive.gpg
-SOURCE
+  want "$mirror/sample-other" /srv/keys/archive.gpg
   backports_source "$work/aptlist" "$release" 2>&1 | diff "$work/want" - >&2 ||
     fail "backports from a one-line source (above: wanted, then got)"
 fi
